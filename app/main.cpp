@@ -1,0 +1,24 @@
+// Vorelta: checks a short text message against the forbidden keywords in key.mdb.
+
+#include <QApplication>
+
+#include "store/Module1.h"
+#include "toolkit/Form.h"
+#include "toolkit/Runtime.h"
+#include "windows/main/MainForm.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(vorelta::App::Title);
+    QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    vorelta::ApplyApplicationLook(app);
+
+    vorelta::Module1 state;
+    vorelta::QtMessageBoxes boxes;
+    vorelta::main window(state, vorelta::App::Path(), boxes);
+    if (!window.Load()) {
+        return 1;
+    }
+    window.show();
+    return QApplication::exec();
+}

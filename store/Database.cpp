@@ -1,0 +1,416 @@
+#include "store/Database.h"
+
+#include <sqlite3.h>
+
+#include <QStringList>
+#include <memory>
+
+namespace vorelta {
+
+namespace {
+
+// How long a statement waits for another program's lock on the file before it gives up.
+constexpr int kBusyTimeoutMs = 5000;
+
+struct StatementDeleter {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
+QString DescribeResultCode(int primaryCode) {
+    switch (primaryCode) {
+        case SQLITE_ERROR:
+            return QStringLiteral(u"数据库语句执行失败");
+        case SQLITE_PERM:
+            return QStringLiteral(u"没有访问数据库文件的权限");
+        case SQLITE_BUSY:
+            return QStringLiteral(u"数据库文件正被其他程序锁定");
+        case SQLITE_LOCKED:
+            return QStringLiteral(u"数据库表被锁定");
+        case SQLITE_NOMEM:
+            return QStringLiteral(u"内存不足");
+        case SQLITE_READONLY:
+            return QStringLiteral(u"数据库文件只读，无法写入");
+        case SQLITE_IOERR:
+            return QStringLiteral(u"读写数据库文件时出错");
+        case SQLITE_CORRUPT:
+            return QStringLiteral(u"数据库文件已损坏");
+        case SQLITE_FULL:
+            return QStringLiteral(u"磁盘已满");
+        case SQLITE_CANTOPEN:
+            return QStringLiteral(u"无法打开数据库文件");
+        case SQLITE_CONSTRAINT:
+            return QStringLiteral(u"违反数据库约束");
+        case SQLITE_MISMATCH:
+            return QStringLiteral(u"数据类型不匹配");
+        case SQLITE_NOTADB:
+            return QStringLiteral(u"文件不是有效的数据库");
+        default:
+            return QStringLiteral(u"数据库错误");
+    }
+}
+
+RuntimeError SqliteError(sqlite3* db, int resultCode) {
+    const int code = db ? sqlite3_extended_errcode(db) : resultCode;
+    const char* detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(resultCode);
+    return RuntimeError(
+        code, DescribeResultCode(code & 0xff) + QStringLiteral(u"：") + QString::fromUtf8(detail));
+}
+
+RuntimeError ObjectClosed() {
+    return RuntimeError(adErrObjectClosed, QStringLiteral(u"对象关闭时，不允许操作。"));
+}
+
+RuntimeError ObjectOpen() {
+    return RuntimeError(3705, QStringLiteral(u"对象打开时，不允许操作。"));
+}
+
+RuntimeError NoCurrentRecord() {
+    return RuntimeError(adErrNoCurrentRecord,
+                        QStringLiteral(u"BOF 或 EOF 中有一个是“真”，或者当前的记录已被删除。"));
+}
+
+// The value of "Data Source" in a connection string of "key=value" pieces separated by ';'.
+// A piece without '=' belongs to the value before it, so a path containing ';' survives.
+QString DataSourceOf(const QString& connectionString) {
+    QString dataSource;
+    bool inDataSource = false;
+    for (const QString& piece : connectionString.split(u';')) {
+        const qsizetype equals = piece.indexOf(u'=');
+        if (equals < 0) {
+            if (inDataSource) {
+                dataSource += u';' + piece;
+            }
+            continue;
+        }
+        inDataSource =
+            piece.left(equals).trimmed().compare(u"Data Source", Qt::CaseInsensitive) == 0;
+        if (inDataSource) {
+            dataSource = piece.mid(equals + 1);
+        }
+    }
+    return dataSource;
+}
+
+Statement Prepare(sqlite3* db, const QString& sql) {
+    sqlite3_stmt* raw = nullptr;
+    const QByteArray utf8 = sql.toUtf8();
+    const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &raw, nullptr);
+    Statement statement(raw);
+    if (rc != SQLITE_OK) {
+        throw SqliteError(db, rc);
+    }
+    return statement;
+}
+
+void BindText(sqlite3* db, sqlite3_stmt* statement, int index, const FieldValue& value) {
+    const int rc =
+        value ? sqlite3_bind_text16(statement, index, value->utf16(),
+                                    int(value->size() * sizeof(char16_t)), SQLITE_TRANSIENT)
+              : sqlite3_bind_null(statement, index);
+    if (rc != SQLITE_OK) {
+        throw SqliteError(db, rc);
+    }
+}
+
+// Runs a statement that returns no rows.
+void Execute(sqlite3* db, sqlite3_stmt* statement) {
+    const int rc = sqlite3_step(statement);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
+        throw SqliteError(db, rc);
+    }
+}
+
+QString QuoteIdentifier(QString name) {
+    return QChar(u'"') + name.replace(QChar(u'"'), QStringLiteral("\"\"")) + QChar(u'"');
+}
+
+// The statement with the row id selected in front of its columns, so that a row read now can
+// be found again for Delete. Empty when the source is not a plain select.
+QString WithRowId(const QString& source) {
+    const QString trimmed = source.trimmed();
+    static const QString select = QStringLiteral("select ");
+    if (!trimmed.startsWith(select, Qt::CaseInsensitive)) {
+        return {};
+    }
+    return select + QStringLiteral("rowid, ") + trimmed.mid(select.size());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Connection
+
+Connection::~Connection() {
+    sqlite3_close_v2(db_);
+}
+
+void Connection::Open(const QString& connectionString, const QString& /*userId*/,
+                      const QString& /*password*/, int /*options*/) {
+    if (db_) {
+        throw ObjectOpen();
+    }
+    const QString path = DataSourceOf(connectionString);
+    if (path.isEmpty()) {
+        throw RuntimeError(adErrBadConnectionString,
+                           QStringLiteral(u"连接字符串中没有指定数据源。"));
+    }
+    sqlite3* db = nullptr;
+    // No SQLITE_OPEN_CREATE: a missing file is an error, never a new empty database.
+    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        // Opening is lazy; reading the schema is what tells a database from any other file.
+        rc = sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr);
+    }
+    if (rc != SQLITE_OK) {
+        const RuntimeError error = SqliteError(db, rc);
+        sqlite3_close_v2(db);
+        throw error;
+    }
+    db_ = db;
+}
+
+sqlite3* Connection::handle() const {
+    if (!db_) {
+        throw ObjectClosed();
+    }
+    return db_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Field
+
+const FieldValue& Field::Value() const {
+    if (recordset_.pendingRow_) {
+        static const FieldValue kNull;
+        const auto& pending = (*recordset_.pendingRow_)[column_];
+        return pending ? *pending : kNull;
+    }
+    recordset_.requireCurrentRow();
+    return recordset_.columns_[column_][recordset_.position_];
+}
+
+void Field::SetValue(const QString& value) {
+    if (!recordset_.pendingRow_) {
+        throw RuntimeError(adErrFeatureNotAvailable,
+                           QStringLiteral(u"只能为新添加的记录设置字段值。"));
+    }
+    (*recordset_.pendingRow_)[column_] = FieldValue(value);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recordset
+
+void Recordset::Open(const QString& source, Connection& activeConnection, CursorType /*cursor*/,
+                     LockType lockType, int /*options*/, const std::vector<QString>& parameters) {
+    if (IsOpen()) {
+        throw ObjectOpen();
+    }
+    sqlite3* db = activeConnection.handle();
+
+    // Prefer the form with row ids; a view or a table without them is read as it is.
+    Statement statement;
+    bool withRowIds = false;
+    if (const QString keyed = WithRowId(source); !keyed.isEmpty()) {
+        try {
+            statement = Prepare(db, keyed);
+            withRowIds = true;
+        } catch (const RuntimeError&) {
+        }
+    }
+    if (!statement) {
+        statement = Prepare(db, source);
+    }
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        BindText(db, statement.get(), int(i + 1), parameters[i]);
+    }
+    readRows(statement.get(), withRowIds);
+    connection_ = &activeConnection;
+    lockType_ = lockType;
+}
+
+void Recordset::readRows(sqlite3_stmt* statement, bool withRowIds) {
+    const int first = withRowIds ? 1 : 0;
+    const int columnCount = sqlite3_column_count(statement) - first;
+    columnNames_.clear();
+    for (int c = 0; c < columnCount; ++c) {
+        columnNames_.push_back(QString::fromUtf8(sqlite3_column_name(statement, first + c)));
+    }
+    const char* table = columnCount > 0 ? sqlite3_column_table_name(statement, first) : nullptr;
+    table_ = table ? QString::fromUtf8(table) : QString();
+    columns_.assign(std::size_t(columnCount), {});
+    rowIds_.clear();
+    rowIdsKnown_ = withRowIds;
+    position_ = 0;
+    currentDeleted_ = false;
+    pendingRow_.reset();
+
+    sqlite3* db = sqlite3_db_handle(statement);
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        if (withRowIds) {
+            rowIds_.push_back(sqlite3_column_int64(statement, 0));
+        }
+        for (int c = 0; c < columnCount; ++c) {
+            const int column = first + c;
+            if (sqlite3_column_type(statement, column) == SQLITE_NULL) {
+                columns_[c].emplace_back(std::nullopt);
+                continue;
+            }
+            const auto* text =
+                reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+            columns_[c].emplace_back(
+                QString::fromUtf8(text, sqlite3_column_bytes(statement, column)));
+        }
+    }
+    if (rc != SQLITE_DONE) {
+        columns_.clear();
+        throw SqliteError(db, rc);
+    }
+}
+
+void Recordset::Close() {
+    requireOpen();
+    connection_ = nullptr;
+    columnNames_.clear();
+    columns_.clear();
+    rowIds_.clear();
+    rowIdsKnown_ = false;
+    table_.clear();
+    position_ = 0;
+    currentDeleted_ = false;
+    pendingRow_.reset();
+}
+
+int Recordset::RecordCount() const {
+    requireOpen();
+    return columns_.empty() ? 0 : int(columns_.front().size());
+}
+
+bool Recordset::Eof() const {
+    requireOpen();
+    return position_ >= std::size_t(RecordCount());
+}
+
+void Recordset::MoveNext() {
+    requireOpen();
+    if (currentDeleted_) {
+        // The next row has already moved up into the deleted row's place.
+        currentDeleted_ = false;
+        return;
+    }
+    if (Eof()) {
+        throw NoCurrentRecord();
+    }
+    ++position_;
+}
+
+Field Recordset::Fields(const QString& name) {
+    return Field(*this, columnIndex(name));
+}
+
+const std::vector<FieldValue>& Recordset::Column(const QString& name) const {
+    return columns_[std::size_t(columnIndex(name))];
+}
+
+void Recordset::AddNew() {
+    requireUpdatable();
+    pendingRow_.emplace(columnNames_.size());
+}
+
+void Recordset::Update() {
+    requireOpen();
+    if (!pendingRow_) {
+        return;
+    }
+    // Whatever happens, the new row is no longer being edited afterwards.
+    auto pending = std::move(*pendingRow_);
+    pendingRow_.reset();
+
+    QStringList names;
+    QStringList placeholders;
+    std::vector<FieldValue> values;
+    for (std::size_t c = 0; c < pending.size(); ++c) {
+        if (pending[c]) {
+            names << QuoteIdentifier(columnNames_[c]);
+            placeholders << QStringLiteral("?");
+            values.push_back(*pending[c]);
+        }
+    }
+    const QString sql =
+        names.isEmpty()
+            ? QStringLiteral("insert into %1 default values").arg(QuoteIdentifier(table_))
+            : QStringLiteral("insert into %1 (%2) values (%3)")
+                  .arg(QuoteIdentifier(table_), names.join(u", "), placeholders.join(u", "));
+    sqlite3* db = connection_->handle();
+    Statement statement = Prepare(db, sql);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        BindText(db, statement.get(), int(i + 1), values[i]);
+    }
+    Execute(db, statement.get());
+
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+        columns_[c].push_back(pending[c] ? *pending[c] : FieldValue());
+    }
+    if (rowIdsKnown_) {
+        rowIds_.push_back(sqlite3_last_insert_rowid(db));
+    }
+    position_ = std::size_t(RecordCount()) - 1;
+    currentDeleted_ = false;
+}
+
+void Recordset::Delete(AffectEnum /*affectRecords*/) {
+    requireUpdatable();
+    requireCurrentRow();
+    if (!rowIdsKnown_) {
+        throw RuntimeError(adErrFeatureNotAvailable, QStringLiteral(u"无法确定要删除的记录。"));
+    }
+    sqlite3* db = connection_->handle();
+    Statement statement =
+        Prepare(db, QStringLiteral("delete from %1 where rowid = ?").arg(QuoteIdentifier(table_)));
+    sqlite3_bind_int64(statement.get(), 1, rowIds_[position_]);
+    Execute(db, statement.get());
+
+    const auto row = std::ptrdiff_t(position_);
+    for (auto& column : columns_) {
+        column.erase(column.begin() + row);
+    }
+    rowIds_.erase(rowIds_.begin() + row);
+    currentDeleted_ = true;
+}
+
+void Recordset::requireOpen() const {
+    if (!IsOpen()) {
+        throw ObjectClosed();
+    }
+}
+
+void Recordset::requireUpdatable() const {
+    requireOpen();
+    if (lockType_ == adLockReadOnly || table_.isEmpty()) {
+        throw RuntimeError(
+            adErrFeatureNotAvailable,
+            QStringLiteral(
+                u"当前记录集不支持更新。这可能是提供者的限制，也可能是选定锁定类型的限制。"));
+    }
+}
+
+void Recordset::requireCurrentRow() const {
+    if (Eof() || currentDeleted_) {
+        throw NoCurrentRecord();
+    }
+}
+
+int Recordset::columnIndex(const QString& name) const {
+    requireOpen();
+    for (std::size_t c = 0; c < columnNames_.size(); ++c) {
+        if (columnNames_[c].compare(name, Qt::CaseInsensitive) == 0) {
+            return int(c);
+        }
+    }
+    throw RuntimeError(adErrItemNotFound,
+                       QStringLiteral(u"在对应所需名称或序数的集合中，未找到项目。"));
+}
+
+}  // namespace vorelta

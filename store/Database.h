@@ -1,0 +1,126 @@
+#pragma once
+
+// Connection and recordset over SQLite, with the operations the windows use.
+//
+// A keyset recordset reads every row of its statement when it opens and then lets go of the
+// database, so no statement stays open while the program waits for the user: another program
+// can read and change the file meanwhile. Writes (Update, Delete) are single statements in
+// autocommit mode and hold their lock only while they run.
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "toolkit/RuntimeError.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vorelta {
+
+// A field's value as text; Null stays distinct from the empty text.
+using FieldValue = std::optional<QString>;
+
+enum CursorType { adOpenKeyset = 1 };
+enum LockType { adLockReadOnly = 1, adLockOptimistic = 3 };
+enum AffectEnum { adAffectCurrent = 1 };
+inline constexpr int adOptionUnspecified = -1;
+
+// Error numbers of our own, beside SQLite's result codes.
+enum DataErrorNumber {
+    adErrItemNotFound = 3265,         // no field of that name
+    adErrNoCurrentRecord = 3021,      // EOF, or the current row was deleted
+    adErrObjectClosed = 3704,         // the connection or recordset is not open
+    adErrFeatureNotAvailable = 3251,  // the recordset cannot be changed
+    adErrBadConnectionString = 3706,  // no data source in the connection string
+};
+
+class Connection {
+public:
+    Connection() = default;
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Opens the database named by "Data Source=" in the connection string. The file must exist
+    // and be a database: it is never created here.
+    void Open(const QString& connectionString, const QString& userId = {},
+              const QString& password = {}, int options = adOptionUnspecified);
+    bool IsOpen() const { return db_ != nullptr; }
+
+    // The open database; raises an error when the connection is not open.
+    sqlite3* handle() const;
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+class Recordset;
+
+// The field of one column at the recordset's current row (or of the row being added).
+class Field {
+public:
+    const FieldValue& Value() const;
+    void SetValue(const QString& value);
+
+private:
+    friend class Recordset;
+    Field(Recordset& recordset, int column) : recordset_(recordset), column_(column) {}
+    Recordset& recordset_;
+    int column_;
+};
+
+class Recordset {
+public:
+    Recordset() = default;
+    Recordset(const Recordset&) = delete;
+    Recordset& operator=(const Recordset&) = delete;
+
+    // Runs the statement and reads all its rows. Each '?' in the source takes the next of
+    // `parameters`, bound as text: user text never becomes part of the SQL.
+    void Open(const QString& source, Connection& activeConnection, CursorType cursorType,
+              LockType lockType, int options = adOptionUnspecified,
+              const std::vector<QString>& parameters = {});
+    void Close();
+    bool IsOpen() const { return connection_ != nullptr; }
+
+    int RecordCount() const;
+    // True once past the last row, and at once for an empty result. (EOF is a C macro.)
+    bool Eof() const;
+    void MoveNext();
+    Field Fields(const QString& name);
+
+    // Starts a new row; its fields are set through Fields(...).SetValue, and Update stores it.
+    void AddNew();
+    void Update();
+    // Removes the current row from the table at once.
+    void Delete(AffectEnum affectRecords = adAffectCurrent);
+
+    // Every row's value of one column, in the order delivered: for scans that test all rows.
+    const std::vector<FieldValue>& Column(const QString& name) const;
+
+private:
+    friend class Field;
+
+    void requireOpen() const;
+    void requireUpdatable() const;
+    void requireCurrentRow() const;
+    int columnIndex(const QString& name) const;
+    void readRows(sqlite3_stmt* statement, bool withRowIds);
+    void insertPendingRow();
+
+    Connection* connection_ = nullptr;
+    LockType lockType_ = adLockReadOnly;
+    QString table_;  // the table the rows come from; empty when unknown
+    std::vector<QString> columnNames_;
+    std::vector<std::vector<FieldValue>> columns_;  // column-major: columns_[column][row]
+    std::vector<std::int64_t> rowIds_;              // parallel to the rows, when rowIdsKnown_
+    bool rowIdsKnown_ = false;
+    std::size_t position_ = 0;
+    bool currentDeleted_ = false;
+    std::optional<std::vector<std::optional<FieldValue>>>
+        pendingRow_;  // set between AddNew and Update
+};
+
+}  // namespace vorelta

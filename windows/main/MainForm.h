@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QWidget>
+
+#include "store/Module1.h"
+#include "toolkit/Runtime.h"
+
+class QPushButton;
+
+namespace vorelta {
+
+class Label;
+class TextBox;
+
+// The main window: the message box, its length label, the check and its result, and the
+// buttons that open the keyword manager and the About window.
+class main : public QWidget {
+    Q_OBJECT
+
+public:
+    main(Module1& state, QString appPath, MessageBoxes& boxes, QWidget* parent = nullptr);
+
+    // Runs the start-up sequence before the window is shown. False when key.mdb cannot be
+    // used; the reason, with the file's full path, has then been reported.
+    bool Load();
+
+private:
+    void Form_Load();
+    void Command1_Click();
+    void Command3_Click();
+
+    Module1& state_;
+    const QString appPath_;
+    MessageBoxes& boxes_;
+
+    QPushButton* Command4;
+    QPushButton* Command3;
+    QPushButton* Command2;
+    QPushButton* Command1;
+    TextBox* smsmsg;
+    Label* Label2;
+    Label* lrs;
+    Label* Label1;
+};
+
+}  // namespace vorelta
