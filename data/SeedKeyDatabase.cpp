@@ -3,10 +3,9 @@
 //   seed_key_mdb <keywords.txt> <key.mdb>
 //
 // An existing key.mdb is never touched: the new file is written under a temporary name and
-// linked into place only if the name is still free.
+// copied into place only if the name is still free.
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -81,10 +80,8 @@ int main(int argc, char* argv[]) {
     try {
         fs::remove(temporary);
         WriteDatabase(temporary, ReadKeywords(argv[1]));
-        // link() fails if the name was taken meanwhile, so nothing is ever overwritten.
-        if (link(temporary.c_str(), target.c_str()) != 0 && !fs::exists(target)) {
-            throw std::runtime_error("cannot create " + target.string());
-        }
+        // Without overwrite options the copy fails if the name was taken meanwhile.
+        fs::copy_file(temporary, target, fs::copy_options::none);
         fs::remove(temporary);
         std::cout << "Created " << target.string() << " with the starter keywords\n";
     } catch (const std::exception& error) {
