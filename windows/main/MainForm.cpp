@@ -6,6 +6,7 @@
 #include "toolkit/Form.h"
 #include "toolkit/Label.h"
 #include "toolkit/TextBox.h"
+#include "windows/main/MessageCheck.h"
 
 namespace vorelta {
 
@@ -60,6 +61,10 @@ main::main(Module1& state, QString appPath, MessageBoxes& boxes, QWidget* parent
 
     WireHandler(boxes_, Command1, &QPushButton::clicked, this, &main::Command1_Click);
     WireHandler(boxes_, Command3, &QPushButton::clicked, this, &main::Command3_Click);
+    WireHandler(boxes_, Command2, &QPushButton::clicked, this, &main::Command2_Click);
+    WireHandler(boxes_, Command4, &QPushButton::clicked, this, &main::Command4_Click);
+    WireHandler(boxes_, smsmsg, &TextBox::Change, this, &main::smsmsg_Change);
+    WireHandler(boxes_, lrs, &Label::DblClick, this, &main::lrs_DblClick);
 }
 
 bool main::Load() {
@@ -88,6 +93,44 @@ void main::Command1_Click() {
 
 void main::Command3_Click() {
     // Opens the About window modally.
+}
+
+void main::smsmsg_Change() {
+    const qsizetype length = smsmsg->text().size();
+    if (length > kLengthLimit) {
+        lrs->setForeColor(kRed);
+        lrs->setCaption(OverLimitText(length));
+    } else {
+        // The colour stays: red until the next cut, even while the user shortens the text.
+        lrs->setCaption(WithinLimitText(length));
+    }
+}
+
+void main::lrs_DblClick() {
+    // The cut counts code units and ignores line breaks: it may keep a CR without its LF.
+    smsmsg->setText(smsmsg->text().left(kLengthLimit));
+    lrs->setForeColor(kBlack);
+}
+
+void main::Command2_Click() {
+    const QString normalised = NormaliseMessage(smsmsg->text());
+    smsmsg->setText(normalised);
+    const ScanResult result = ScanKeywords(state_.KeyConnection, normalised);
+    if (result.hitCount > 0) {
+        Label2->setForeColor(kRed);
+        Label2->setCaption(result.report);
+    } else if (!smsmsg->text().isEmpty()) {
+        Label2->setForeColor(kBlack);
+        Label2->setCaption(kCleanVerdict);
+        Command4->show();
+    }
+}
+
+void main::Command4_Click() {
+    Clipboard::Clear();
+    Clipboard::SetText(smsmsg->text());
+    Command4->hide();
+    Label2->setCaption(kCopiedText);
 }
 
 }  // namespace vorelta

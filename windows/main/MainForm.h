@@ -28,6 +28,10 @@ private:
     void Form_Load();
     void Command1_Click();
     void Command3_Click();
+    void smsmsg_Change();
+    void lrs_DblClick();
+    void Command2_Click();
+    void Command4_Click();
 
     Module1& state_;
     const QString appPath_;

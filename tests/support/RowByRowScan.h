@@ -1,0 +1,21 @@
+#pragma once
+
+// The straightforward scan, kept as the reference the real one must agree with: every row in
+// table order, each tested with a plain substring search.
+
+#include <QString>
+#include <vector>
+
+#include "store/Database.h"
+#include "windows/main/MessageCheck.h"
+
+namespace vorelta::test {
+
+// The rows that are hits, in row order.
+std::vector<std::size_t> RowByRowHits(const QString& message,
+                                      const std::vector<FieldValue>& keywords);
+
+// The whole scan over the table, walking the recordset row by row.
+ScanResult RowByRowScan(Connection& connection, const QString& normalised);
+
+}  // namespace vorelta::test

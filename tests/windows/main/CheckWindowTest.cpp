@@ -1,0 +1,117 @@
+#include <QApplication>
+#include <QClipboard>
+
+#include "tests/support/Input.h"
+#include "tests/windows/main/MainWindowFixture.h"
+#include "toolkit/Colour.h"
+#include "windows/main/MessageCheck.h"
+
+namespace vorelta::test {
+namespace {
+
+class CheckWindowTest : public MainWindowTest {
+protected:
+    void check() { QTest::mouseClick(button("Command2"), Qt::LeftButton); }
+    void copy() { QTest::mouseClick(button("Command4"), Qt::LeftButton); }
+    QPushButton* copyButton() const { return button("Command4"); }
+};
+
+TEST_F(CheckWindowTest, HitsAreListedInRedInTableOrder) {
+    open({QStringLiteral("cash"), QStringLiteral("win"), QStringLiteral("prize")});
+    QTest::keyClicks(smsmsg(), "Your prize is here");
+    QTest::keyClick(smsmsg(), Qt::Key_Return);
+    QTest::keyClicks(smsmsg(), "win big today ");
+    check();
+
+    EXPECT_EQ(smsmsg()->text(), QStringLiteral("Yourprizeisherewinbigtoday"));
+    EXPECT_EQ(lrs()->caption(), WithinLimitText(26));
+    EXPECT_EQ(Label2()->caption(),
+              QStringLiteral(u"找到关键字:\r\nwin\r\nprize\r\n检测到2条关键字,请更改"));
+    EXPECT_EQ(Label2()->foreColor(), kRed);
+    EXPECT_FALSE(copyButton()->isVisible());
+}
+
+TEST_F(CheckWindowTest, ACleanMessageIsConfirmedInBlackAndCanBeCopied) {
+    open({});
+    Type(smsmsg(), QStringLiteral(u"明天 上午\n十点开会"));
+    check();
+    EXPECT_EQ(smsmsg()->text(), QStringLiteral(u"明天上午十点开会"));
+    EXPECT_EQ(Label2()->caption(), kCleanVerdict);
+    EXPECT_EQ(Label2()->foreColor(), kBlack);
+    ASSERT_TRUE(copyButton()->isVisible());
+
+    QApplication::clipboard()->setText(QStringLiteral("old"));
+    copy();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral(u"明天上午十点开会"));
+    EXPECT_FALSE(copyButton()->isVisible());
+    EXPECT_EQ(Label2()->caption(), kCopiedText);
+    EXPECT_EQ(Label2()->foreColor(), kBlack);
+}
+
+TEST_F(CheckWindowTest, AnEmptyMessageIsReadAgainstNothingAndChangesNothing) {
+    open({QString("")});  // an empty keyword would hit any message that is not empty
+    QTest::keyClicks(smsmsg(), "   ");
+    QTest::keyClick(smsmsg(), Qt::Key_Return);
+    check();
+    EXPECT_EQ(smsmsg()->text(), QString());
+    EXPECT_EQ(Label2()->caption(), QStringLiteral(u"当前数据库中有1条关键字"));
+    EXPECT_FALSE(copyButton()->isVisible());
+}
+
+TEST_F(CheckWindowTest, TheCopyTakesTheTextAsEditedAfterTheCheck) {
+    open({QStringLiteral(u"中奖")});
+    Type(smsmsg(), QStringLiteral(u"恭喜"));
+    check();
+    ASSERT_TRUE(copyButton()->isVisible());
+
+    Type(smsmsg(), QStringLiteral(u"中奖"));
+    check();
+    EXPECT_EQ(Label2()->caption(),
+              QStringLiteral(u"找到关键字:\r\n中奖\r\n检测到1条关键字,请更改"));
+    EXPECT_TRUE(copyButton()->isVisible());  // a check with hits leaves the button alone
+
+    Type(smsmsg(), QStringLiteral(u"啦"));
+    copy();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral(u"恭喜中奖啦"));
+    EXPECT_EQ(Label2()->caption(), kCopiedText);
+    EXPECT_EQ(Label2()->foreColor(), kRed);
+}
+
+TEST_F(CheckWindowTest, EveryCheckReadsTheTableAnew) {
+    open({QStringLiteral("cash")});
+    QTest::keyClicks(smsmsg(), "free casino");
+    check();
+    EXPECT_EQ(Label2()->caption(), kCleanVerdict);
+
+    dir.insertKeys({QStringLiteral("casino")});
+    check();
+    EXPECT_EQ(Label2()->caption(),
+              QStringLiteral(u"找到关键字:\r\ncasino\r\n检测到1条关键字,请更改"));
+}
+
+TEST_F(CheckWindowTest, TheLengthLabelFollowsTheWriteBackAndKeepsItsRed) {
+    open({});
+    QTest::keyClicks(smsmsg(), QString(34, u'x') + QString(7, u' ') + QString(34, u'y'));
+    ASSERT_EQ(lrs()->caption(), OverLimitText(75));
+    check();
+    EXPECT_EQ(lrs()->caption(), WithinLimitText(68));
+    EXPECT_EQ(lrs()->foreColor(), kRed);
+}
+
+TEST_F(CheckWindowTest, AnErrorDuringTheCheckIsReportedAndTheWindowGoesOn) {
+    open({QStringLiteral("cash")});
+    dir.createWithSql("drop table keys");
+    QTest::keyClicks(smsmsg(), "cash now");
+    check();
+    ASSERT_EQ(boxes.prompts.size(), 1);
+    EXPECT_TRUE(boxes.prompts.front().startsWith(QStringLiteral(u"实时错误 '1':")));
+    EXPECT_EQ(smsmsg()->text(), QStringLiteral("cashnow"));
+    EXPECT_EQ(Label2()->caption(), QStringLiteral(u"当前数据库中有1条关键字"));
+
+    dir.createKeys({QStringLiteral("cash")});
+    check();
+    EXPECT_EQ(Label2()->foreColor(), kRed);
+}
+
+}  // namespace
+}  // namespace vorelta::test

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "store/Module1.h"
+#include "tests/support/KeyDatabase.h"
+#include "tests/support/RowByRowScan.h"
+#include "windows/main/KeywordMatcher.h"
+#include "windows/main/MessageCheck.h"
+
+namespace vorelta {
+namespace {
+
+using Rows = std::vector<FieldValue>;
+using Hits = std::vector<std::size_t>;
+
+FieldValue Key(const char16_t* text) {
+    return QString::fromUtf16(text);
+}
+
+TEST(LengthTextTest, CommasAreFullWidthBeforeTheCountAndAsciiAfterIt) {
+    EXPECT_EQ(WithinLimitText(1), QStringLiteral(u"允许最大70个字符\uFF0C当前1个"));
+    EXPECT_EQ(OverLimitText(71), QStringLiteral(u"超出范围\uFF0C当前71个,双击这里自动剪切到70个"));
+    EXPECT_EQ(OverLimitText(3000000000LL),
+              QStringLiteral(u"超出范围，当前3000000000个,双击这里自动剪切到70个"));
+}
+
+TEST(NormaliseTest, TrimsThenDropsLineBreaksThenBlanks) {
+    struct Case {
+        QString message;
+        QString normalised;
+    };
+    const Case cases[] = {
+        {QStringLiteral("Your prize is here\r\nwin big today "),
+         QStringLiteral("Yourprizeisherewinbigtoday")},
+        {QStringLiteral(" a b c "), QStringLiteral("abc")},
+        {QStringLiteral("  \r\n \r\n  "), QString()},
+        // A CR and an LF with only blanks between them come together as a pair that stays.
+        {QStringLiteral("a\r  \nb"), QStringLiteral("a\r\nb")},
+        {QStringLiteral("a\rb\nc"), QStringLiteral("a\rb\nc")},
+        {QStringLiteral("\r\n\r\nx"), QStringLiteral("x")},
+        // Tabs and other space characters are not blanks.
+        {QStringLiteral(u"\u3000a\tb\u00a0c\u3000"), QStringLiteral(u"\u3000a\tb\u00a0c\u3000")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(NormaliseMessage(c.message), c.normalised) << c.message.toStdString();
+    }
+}
+
+class MatcherTest : public testing::TestWithParam<MatcherKind> {
+protected:
+    Hits hits(const QString& message, const Rows& rows) const {
+        return FindHits(message, rows, GetParam());
+    }
+};
+
+TEST_P(MatcherTest, ReportsRowsInTableOrderNotInTextOrder) {
+    const Rows rows = {Key(u"cash"), Key(u"win"), Key(u"prize")};
+    EXPECT_EQ(hits(QStringLiteral("Yourprizeisherewinbigtoday"), rows), (Hits{1, 2}));
+}
+
+TEST_P(MatcherTest, EmptyAndNullRowsFollowTheirRules) {
+    const Rows rows = {std::nullopt, Key(u""), Key(u"a")};
+    EXPECT_EQ(hits(QStringLiteral("xyz"), rows), (Hits{1}));
+    EXPECT_EQ(hits(QString(), rows), Hits{});  // an empty message has no hits at all
+}
+
+TEST_P(MatcherTest, EachRowCountsOnceAndEqualRowsCountEach) {
+    const Rows rows = {Key(u"ab"), Key(u"abc"), Key(u"ab"), Key(u"b")};
+    EXPECT_EQ(hits(QStringLiteral("xabcxab"), rows), (Hits{0, 1, 2, 3}));
+}
+
+TEST_P(MatcherTest, ComparisonIsExactCodeUnitForCodeUnit) {
+    const Rows rows = {Key(u"ABC"), Key(u"ａｂｃ"), Key(u"abc "), Key(u"abcd"), Key(u"😀")};
+    EXPECT_EQ(hits(QStringLiteral("abc"), rows), Hits{});
+    EXPECT_EQ(hits(QStringLiteral(u"中😀文"), rows), (Hits{4}));
+}
+
+TEST_P(MatcherTest, AKeywordLongerThanTheMessageOrWithForeignUnitsIsNoHit) {
+    const Rows rows = {Key(u"中奖中奖"), Key(u"奖x"), Key(u"中奖")};
+    EXPECT_EQ(hits(QStringLiteral(u"恭喜中奖"), rows), (Hits{2}));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryMatcher, MatcherTest,
+                         testing::Values(MatcherKind::ByLength, MatcherKind::KeywordByKeyword,
+                                         MatcherKind::Automaton),
+                         [](const testing::TestParamInfo<MatcherKind>& info) {
+                             switch (info.param) {
+                                 case MatcherKind::ByLength:
+                                     return "ByLength";
+                                 case MatcherKind::KeywordByKeyword:
+                                     return "KeywordByKeyword";
+                                 case MatcherKind::Automaton:
+                                     return "Automaton";
+                             }
+                             return "";
+                         });
+
+// Random keywords and messages over a small alphabet, so that hits, overlaps and shared
+// prefixes are common: blanks, line breaks, a surrogate pair, Chinese and Latin letters.
+class RandomText {
+public:
+    explicit RandomText(unsigned seed) : random_(seed) {}
+
+    QString text(int maxLength) {
+        static const char16_t kUnits[] = {u'a',  u'b',  u'c',  u'A',   u' ',   u'\r',
+                                          u'\n', u'中', u'奖', 0xD83D, 0xDE00, u'ａ'};
+        QString text;
+        for (int i = 0, n = pick(maxLength + 1); i < n; ++i) {
+            if (pick(8) == 0) {
+                text += QStringLiteral(u"😀");  // a whole pair, beside the lone halves
+            } else {
+                text += QChar(kUnits[pick(int(std::size(kUnits)))]);
+            }
+        }
+        return text;
+    }
+
+    Rows keywords() {
+        Rows rows;
+        for (int i = 0, n = pick(40); i < n; ++i) {
+            const int kind = pick(20);
+            if (kind == 0) {
+                rows.emplace_back(std::nullopt);
+            } else if (kind == 1) {
+                rows.emplace_back(QString(""));
+            } else if (kind == 2 && !rows.empty()) {
+                rows.push_back(rows[std::size_t(pick(int(rows.size())))]);  // an equal row
+            } else {
+                rows.emplace_back(text(kind < 15 ? 3 : 8));
+            }
+        }
+        return rows;
+    }
+
+    int pick(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random_); }
+
+private:
+    std::mt19937 random_;
+};
+
+TEST(MatcherDifferentialTest, EveryMatcherAgreesWithTheRowByRowSearch) {
+    RandomText random(20261207);
+    for (int round = 0; round < 3000; ++round) {
+        const Rows rows = random.keywords();
+        // Short and long messages, so both sides of the length threshold are exercised.
+        const QString message = NormaliseMessage(random.text(round % 10 == 0 ? 1200 : 90));
+        const Hits expected = test::RowByRowHits(message, rows);
+        for (const MatcherKind kind :
+             {MatcherKind::ByLength, MatcherKind::KeywordByKeyword, MatcherKind::Automaton}) {
+            ASSERT_EQ(FindHits(message, rows, kind), expected)
+                << "round " << round << ", matcher " << int(kind);
+        }
+    }
+}
+
+TEST(ScanTest, TheScanOfTheTableAgreesWithTheRowByRowScanReportForReport) {
+    RandomText random(7);
+    for (int round = 0; round < 20; ++round) {
+        test::TempProgramDir dir;
+        dir.createKeys(random.keywords());
+        Connection connection;
+        connection.Open(ConnectionString(dir.path()));
+        for (int message = 0; message < 10; ++message) {
+            const QString normalised = NormaliseMessage(random.text(message % 3 ? 60 : 600));
+            const ScanResult expected = test::RowByRowScan(connection, normalised);
+            const ScanResult actual = ScanKeywords(connection, normalised);
+            ASSERT_EQ(actual.hitCount, expected.hitCount);
+            ASSERT_EQ(actual.report, expected.report);
+        }
+    }
+}
+
+TEST(ScanTest, TheReportListsEachHitOnItsOwnLineThenTheCount) {
+    test::TempProgramDir dir;
+    dir.createKeys({Key(u"cash"), Key(u"win"), Key(u"prize"), Key(u"")});
+    Connection connection;
+    connection.Open(ConnectionString(dir.path()));
+    const ScanResult result =
+        ScanKeywords(connection, QStringLiteral("Yourprizeisherewinbigtoday"));
+    EXPECT_EQ(result.hitCount, 3);
+    EXPECT_EQ(result.report,
+              QStringLiteral(u"找到关键字:\r\nwin\r\nprize\r\n\r\n检测到3条关键字,请更改"));
+}
+
+}  // namespace
+}  // namespace vorelta

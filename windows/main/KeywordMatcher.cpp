@@ -1,0 +1,286 @@
+#include "windows/main/KeywordMatcher.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace vorelta {
+
+namespace {
+
+std::u16string_view View(QStringView text) {
+    return {text.utf16(), std::size_t(text.size())};
+}
+
+// Which UTF-16 code units occur in a text: one bit for each of the 65536.
+class CodeUnitSet {
+public:
+    explicit CodeUnitSet(QStringView text) : bits_(65536 / 64) {
+        for (const char16_t c : View(text)) {
+            bits_[c >> 6] |= std::uint64_t(1) << (c & 63);
+        }
+    }
+
+    bool contains(char16_t c) const { return (bits_[c >> 6] >> (c & 63)) & 1; }
+
+    bool containsAll(std::u16string_view text) const {
+        for (const char16_t c : text) {
+            if (!contains(c)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    std::vector<std::uint64_t> bits_;
+};
+
+std::vector<std::size_t> FindKeywordByKeyword(QStringView message,
+                                              const std::vector<FieldValue>& keywords) {
+    const CodeUnitSet present(message);
+    const std::u16string_view text = View(message);
+    std::vector<std::size_t> hits;
+    for (std::size_t row = 0; row < keywords.size(); ++row) {
+        const FieldValue& keyword = keywords[row];
+        if (!keyword) {
+            continue;
+        }
+        const std::u16string_view needle = View(*keyword);
+        if (needle.empty()) {
+            hits.push_back(row);
+        } else if (needle.size() <= text.size() && present.contains(needle.front()) &&
+                   text.find(needle) != std::u16string_view::npos) {
+            hits.push_back(row);
+        }
+    }
+    return hits;
+}
+
+constexpr std::uint32_t kNoNode = 0;  // the root is nobody's child
+
+// Sorts (code unit << 32 | keyword) keys by code unit: two stable passes of eight bits for
+// long runs, a plain sort for short ones.
+void SortByUnit(std::uint64_t* begin, std::uint64_t* end, std::vector<std::uint64_t>& scratch) {
+    const std::size_t count = std::size_t(end - begin);
+    if (count <= 64) {
+        std::sort(begin, end);
+        return;
+    }
+    scratch.resize(count);
+    std::uint64_t* from = begin;
+    std::uint64_t* to = scratch.data();
+    for (const int shift : {32, 40}) {
+        std::size_t bucket[257] = {};
+        for (std::size_t i = 0; i < count; ++i) {
+            ++bucket[((from[i] >> shift) & 0xFF) + 1];
+        }
+        for (int b = 1; b <= 256; ++b) {
+            bucket[b] += bucket[b - 1];
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            to[bucket[(from[i] >> shift) & 0xFF]++] = from[i];
+        }
+        std::swap(from, to);
+    }
+    // After an even number of passes the keys are back where they started.
+}
+
+// An Aho-Corasick automaton over UTF-16 code units.
+//
+// The trie is built level by level, all first code units, then all second ones, and so on, so
+// its nodes are numbered breadth first: the children of a node are consecutive nodes sorted by
+// code unit, and the shallow nodes, where a scan spends most of its time, sit together at the
+// front where they stay in cache.
+class KeywordAutomaton {
+public:
+    // Builds the automaton over non-empty keywords; endNode[k] receives keyword k's node.
+    KeywordAutomaton(const std::vector<std::u16string_view>& keywords,
+                     std::vector<std::uint32_t>& endNode)
+        : rootChild_(65536, kNoNode) {
+        buildTrie(keywords, endNode);
+        for (std::uint32_t node = firstChild_[0]; node < firstChild_[1]; ++node) {
+            rootChild_[unit_[node]] = node;
+        }
+        linkFailures();
+    }
+
+    // The nodes whose keyword, or a keyword ending in it, occurs in the text.
+    std::vector<std::uint8_t> reachedBy(std::u16string_view text) const {
+        std::vector<std::uint8_t> reached(unit_.size(), 0);
+        std::uint32_t state = 0;
+        for (const char16_t c : text) {
+            state = advance(state, c);
+            reached[state] = 1;
+        }
+        // Reaching a node means its failure chain was matched too; deepest nodes first.
+        for (std::size_t node = reached.size() - 1; node > 0; --node) {
+            if (reached[node]) {
+                reached[failure_[node]] = 1;
+            }
+        }
+        return reached;
+    }
+
+private:
+    void buildTrie(const std::vector<std::u16string_view>& keywords,
+                   std::vector<std::uint32_t>& endNode) {
+        parent_.assign(1, 0);
+        unit_.assign(1, 0);
+        std::vector<std::uint32_t> at(keywords.size(), 0);  // each keyword's node so far
+        std::vector<std::uint32_t> active(keywords.size());
+        for (std::uint32_t k = 0; k < active.size(); ++k) {
+            active[k] = k;
+        }
+        std::vector<std::uint32_t> next;
+        std::vector<std::uint64_t> keys;
+        std::vector<std::uint64_t> scratch;
+        // `active` holds the keywords longer than `depth`, grouped by their node, in node order.
+        for (std::size_t depth = 0; !active.empty(); ++depth) {
+            keys.resize(active.size());
+            for (std::size_t i = 0; i < active.size(); ++i) {
+                keys[i] = std::uint64_t(keywords[active[i]][depth]) << 32 | active[i];
+            }
+            next.clear();
+            for (std::size_t runStart = 0; runStart < active.size();) {
+                const std::uint32_t parent = at[active[runStart]];
+                std::size_t runEnd = runStart + 1;
+                while (runEnd < active.size() && at[active[runEnd]] == parent) {
+                    ++runEnd;
+                }
+                SortByUnit(keys.data() + runStart, keys.data() + runEnd, scratch);
+                for (std::size_t i = runStart; i < runEnd; ++i) {
+                    const auto k = std::uint32_t(keys[i]);
+                    const auto unit = char16_t(keys[i] >> 32);
+                    if (i == runStart || unit != char16_t(keys[i - 1] >> 32)) {
+                        parent_.push_back(parent);
+                        unit_.push_back(unit);
+                    }
+                    at[k] = std::uint32_t(unit_.size() - 1);
+                    if (keywords[k].size() == depth + 1) {
+                        endNode[k] = at[k];
+                    } else {
+                        next.push_back(k);
+                    }
+                }
+                runStart = runEnd;
+            }
+            active.swap(next);
+        }
+        // Children follow their parents in parent order, so counting them places them all.
+        firstChild_.assign(unit_.size() + 1, 0);
+        for (std::size_t node = 1; node < parent_.size(); ++node) {
+            ++firstChild_[parent_[node] + 1];
+        }
+        firstChild_[0] = 1;
+        for (std::size_t node = 1; node < firstChild_.size(); ++node) {
+            firstChild_[node] += firstChild_[node - 1];
+        }
+    }
+
+    void linkFailures() {
+        failure_.assign(unit_.size(), 0);
+        for (std::size_t node = 1; node < unit_.size(); ++node) {
+            if (parent_[node] != 0) {
+                failure_[node] = advance(failure_[parent_[node]], unit_[node]);
+            }
+        }
+    }
+
+    std::uint32_t child(std::uint32_t node, char16_t c) const {
+        if (node == 0) {
+            return rootChild_[c];
+        }
+        const std::uint32_t begin = firstChild_[node];
+        std::uint32_t count = firstChild_[node + 1] - begin;
+        if (count == 0) {
+            return kNoNode;
+        }
+        // Branch-free binary search for the last child whose unit is at most c: the outcome of
+        // each comparison is unpredictable, so a jump would cost more than the comparison.
+        const char16_t* base = unit_.data() + begin;
+        while (count > 1) {
+            const std::uint32_t half = count / 2;
+            base = base[half] <= c ? base + half : base;
+            count -= half;
+        }
+        return *base == c ? std::uint32_t(base - unit_.data()) : kNoNode;
+    }
+
+    // The longest keyword prefix that the text read so far, plus c, ends with.
+    std::uint32_t advance(std::uint32_t state, char16_t c) const {
+        for (;;) {
+            const std::uint32_t next = child(state, c);
+            if (next != kNoNode || state == 0) {
+                return next;
+            }
+            state = failure_[state];
+        }
+    }
+
+    std::vector<std::uint32_t> firstChild_;  // a node's children start here; one entry more
+    std::vector<std::uint32_t> parent_;
+    std::vector<char16_t> unit_;            // the code unit on the edge into each node
+    std::vector<std::uint32_t> rootChild_;  // the root's children by code unit
+    std::vector<std::uint32_t> failure_;
+};
+
+std::vector<std::size_t> FindWithAutomaton(QStringView message,
+                                           const std::vector<FieldValue>& keywords) {
+    const CodeUnitSet present(message);
+
+    // Only keywords made of code units the message has can occur in it. They are copied side
+    // by side, so that building the trie reads one block of memory instead of a string per row.
+    std::vector<std::size_t> rowOf;
+    std::vector<std::size_t> startOf;
+    std::u16string pool;
+    for (std::size_t row = 0; row < keywords.size(); ++row) {
+        const FieldValue& keyword = keywords[row];
+        if (keyword && !keyword->isEmpty() && keyword->size() <= message.size() &&
+            present.containsAll(View(*keyword))) {
+            rowOf.push_back(row);
+            startOf.push_back(pool.size());
+            pool += View(*keyword);
+        }
+    }
+    startOf.push_back(pool.size());
+    std::vector<std::u16string_view> candidates;
+    candidates.reserve(rowOf.size());
+    for (std::size_t k = 0; k < rowOf.size(); ++k) {
+        candidates.emplace_back(pool.data() + startOf[k], startOf[k + 1] - startOf[k]);
+    }
+    std::vector<std::uint32_t> endNode(candidates.size());
+    const KeywordAutomaton automaton(candidates, endNode);
+    const std::vector<std::uint8_t> reached = automaton.reachedBy(View(message));
+
+    std::vector<std::size_t> hits;
+    std::size_t candidate = 0;
+    for (std::size_t row = 0; row < keywords.size(); ++row) {
+        const bool isCandidate = candidate < rowOf.size() && rowOf[candidate] == row;
+        if (isCandidate ? reached[endNode[candidate]] : keywords[row] && keywords[row]->isEmpty()) {
+            hits.push_back(row);
+        }
+        candidate += isCandidate ? 1 : 0;
+    }
+    return hits;
+}
+
+}  // namespace
+
+std::vector<std::size_t> FindHits(QStringView message, const std::vector<FieldValue>& keywords,
+                                  MatcherKind kind) {
+    if (message.isEmpty()) {
+        return {};
+    }
+    if (kind == MatcherKind::ByLength) {
+        kind = message.size() <= kShortMessageLimit ? MatcherKind::KeywordByKeyword
+                                                    : MatcherKind::Automaton;
+    }
+    return kind == MatcherKind::KeywordByKeyword ? FindKeywordByKeyword(message, keywords)
+                                                 : FindWithAutomaton(message, keywords);
+}
+
+}  // namespace vorelta

@@ -1,0 +1,31 @@
+#pragma once
+
+// Which stored keywords occur in a message.
+//
+// A row is a hit when the message is not empty and its keyword is not Null and is either empty
+// or occurs in the message, comparing UTF-16 code units exactly. Each row counts once, however
+// often its keyword occurs.
+//
+// A short message is searched keyword by keyword: after a cheap test of the keyword's first
+// character that is faster than building anything. A long message is scanned once by an
+// Aho-Corasick automaton built over all keywords, so the cost grows with the length of the
+// message plus the total length of the keywords, never with their product.
+
+#include <QStringView>
+#include <cstddef>
+#include <vector>
+
+#include "store/Database.h"
+
+namespace vorelta {
+
+// Messages up to this many code units are searched keyword by keyword.
+inline constexpr qsizetype kShortMessageLimit = 256;
+
+enum class MatcherKind { ByLength, KeywordByKeyword, Automaton };
+
+// The indexes of the rows that are hits, in row order.
+std::vector<std::size_t> FindHits(QStringView message, const std::vector<FieldValue>& keywords,
+                                  MatcherKind kind = MatcherKind::ByLength);
+
+}  // namespace vorelta

@@ -1,0 +1,57 @@
+#include "windows/main/MessageCheck.h"
+
+#include "store/Module1.h"
+#include "windows/main/KeywordMatcher.h"
+
+namespace vorelta {
+
+namespace {
+const QString kLineBreak = QStringLiteral("\r\n");
+constexpr QChar kBlank = u' ';
+}  // namespace
+
+QString WithinLimitText(qsizetype length) {
+    return QStringLiteral(u"允许最大70个字符，当前%1个").arg(length);
+}
+
+QString OverLimitText(qsizetype length) {
+    return QStringLiteral(u"超出范围，当前%1个,双击这里自动剪切到70个").arg(length);
+}
+
+QString NormaliseMessage(const QString& message) {
+    qsizetype begin = 0;
+    qsizetype end = message.size();
+    while (begin < end && message[begin] == kBlank) {
+        ++begin;
+    }
+    while (end > begin && message[end - 1] == kBlank) {
+        --end;
+    }
+    QString normalised = message.mid(begin, end - begin);
+    normalised.remove(kLineBreak);
+    normalised.remove(kBlank);
+    return normalised;
+}
+
+QString HitReport(const std::vector<FieldValue>& keywords, const std::vector<std::size_t>& hits) {
+    QString report = QStringLiteral(u"找到关键字:") + kLineBreak;
+    for (const std::size_t row : hits) {
+        report += *keywords[row] + kLineBreak;
+    }
+    report += QStringLiteral(u"检测到%1条关键字,请更改").arg(hits.size());
+    return report;
+}
+
+ScanResult ScanKeywords(Connection& connection, const QString& normalised) {
+    Recordset keywords;
+    keywords.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic,
+                  adOptionUnspecified);
+    const std::vector<FieldValue>& column = keywords.Column(kKeynameField);
+    const std::vector<std::size_t> hits = FindHits(normalised, column);
+    if (hits.empty()) {
+        return {};
+    }
+    return {std::int32_t(hits.size()), HitReport(column, hits)};
+}
+
+}  // namespace vorelta

@@ -1,0 +1,40 @@
+#pragma once
+
+// The main window's logic that needs no widget: the length texts, the normalisation of a
+// message, the keyword scan and its report.
+
+#include <QString>
+#include <cstdint>
+
+#include "store/Database.h"
+
+namespace vorelta {
+
+// A message may be this many UTF-16 code units long.
+inline constexpr qsizetype kLengthLimit = 70;
+
+// "允许最大70个字符，当前" n "个"
+QString WithinLimitText(qsizetype length);
+// "超出范围，当前" n "个,双击这里自动剪切到70个"
+QString OverLimitText(qsizetype length);
+
+inline const QString kCleanVerdict = QStringLiteral(u"没有检测到关键字,可以提交.");
+inline const QString kCopiedText = QStringLiteral(u"成功将内容复制,请到目标上粘贴");
+
+// Trims the blanks (U+0020) at both ends, removes every CR LF pair, then every blank. A CR and
+// an LF with only blanks between them thus end up as a pair that stays.
+QString NormaliseMessage(const QString& message);
+
+struct ScanResult {
+    std::int32_t hitCount = 0;
+    QString report;  // set when there are hits
+};
+
+// Reads the whole keyword table anew through its own recordset and tests every row against
+// the normalised message, in the order the table delivers the rows.
+ScanResult ScanKeywords(Connection& connection, const QString& normalised);
+
+// "找到关键字:" CR LF, each keyword with CR LF, then "检测到" n "条关键字,请更改".
+QString HitReport(const std::vector<FieldValue>& keywords, const std::vector<std::size_t>& hits);
+
+}  // namespace vorelta
