@@ -174,36 +174,55 @@ public:
         for (const Run& run : runs) {
             const bool single = run.repetitions <= 1 && run.run_type == Run::RT_Iteration;
             if (single || run.aggregate_name == "median") {
-                medians[run.run_name.function_name + "/" + run.run_name.args] =
-                    run.GetAdjustedRealTime();
+                const std::string name = run.run_name.function_name + "/" + run.run_name.args;
+                medians[name] = run.GetAdjustedRealTime();
+                if (const auto hits = run.counters.find("hits"); hits != run.counters.end()) {
+                    hitCounts[name] = int(hits->second.value);
+                }
             }
         }
     }
 
     double median(const std::string& name, int count, int length) const {
-        const auto it =
-            medians.find(name + "/" + std::to_string(count) + "/" + std::to_string(length));
+        const auto it = medians.find(Key(name, count, length));
         return it == medians.end() ? -1 : it->second;
     }
 
+    int hits(const std::string& name, int count, int length) const {
+        const auto it = hitCounts.find(Key(name, count, length));
+        return it == hitCounts.end() ? -1 : it->second;
+    }
+
+private:
+    static std::string Key(const std::string& name, int count, int length) {
+        return name + "/" + std::to_string(count) + "/" + std::to_string(length);
+    }
+
     std::map<std::string, double> medians;
+    std::map<std::string, int> hitCounts;
 };
 
 void PrintSummary(const MedianCollector& collector) {
     std::printf("\nMedians in ms; ratios against the bare read of the same table, same run.\n\n");
     std::printf(
-        "| keywords | message | read | check | row-by-row | check/read | row-by-row/read |\n");
-    std::printf("|---:|---:|---:|---:|---:|---:|---:|\n");
+        "| keywords | message | read | check | row-by-row | check/read | row-by-row/read | hits "
+        "(check / row-by-row) |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const int count : kKeywordCounts) {
         const double read = collector.median("read", count, 0);
         for (const int length : kMessageLengths) {
             const double check = collector.median("check", count, length);
             const double rowByRow = collector.median("row-by-row", count, length);
+            const int hits = collector.hits("check", count, length);
+            if (read < 0 || check < 0) {
+                continue;  // filtered out
+            }
             std::printf("| %d | %d | %.2f | %.2f | ", count, length, read, check);
             if (rowByRow >= 0) {
-                std::printf("%.2f | %.2f | %.2f |\n", rowByRow, check / read, rowByRow / read);
+                std::printf("%.2f | %.2f | %.2f | %d / %d |\n", rowByRow, check / read,
+                            rowByRow / read, hits, collector.hits("row-by-row", count, length));
             } else {
-                std::printf("skipped | %.2f | - |\n", check / read);
+                std::printf("skipped | %.2f | - | %d / - |\n", check / read, hits);
             }
         }
     }

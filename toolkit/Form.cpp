@@ -1,6 +1,7 @@
 #include "toolkit/Form.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPainter>
@@ -59,6 +60,11 @@ void BuildControls(QWidget* form, std::span<const ControlDef> controls) {
     for (std::size_t i = 1; i < focusOrder.size(); ++i) {
         QWidget::setTabOrder(focusOrder[i - 1].second, focusOrder[i].second);
     }
+}
+
+void ShowModal(QDialog& form) {
+    form.setWindowModality(Qt::ApplicationModal);
+    form.exec();
 }
 
 void FixClientSize(QWidget* form, TwipsSize size) {

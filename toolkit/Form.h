@@ -9,6 +9,7 @@
 #include "toolkit/Geometry.h"
 
 class QCoreApplication;
+class QDialog;
 class QWidget;
 
 namespace vorelta {
@@ -29,6 +30,10 @@ struct ControlDef {
 // rectangles overlap, the earlier row is drawn above. Controls that take the focus get it in
 // the order of their tab indexes; labels never take it.
 void BuildControls(QWidget* form, std::span<const ControlDef> controls);
+
+// Shows the window modally and returns once it has been closed; meanwhile the other windows
+// take no input.
+void ShowModal(QDialog& form);
 
 // Gives the window a client area of this size that the user cannot change.
 void FixClientSize(QWidget* form, TwipsSize size);

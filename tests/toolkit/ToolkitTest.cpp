@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QFontInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "tests/support/RecordingMessageBoxes.h"
 #include "toolkit/ErrorReport.h"
@@ -73,6 +75,20 @@ TEST(ErrorReportTest, AWiredHandlerReportsItsErrorAndTheWindowLivesOn) {
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(boxes.prompts.size(), 2);
     EXPECT_TRUE(boxes.prompts.front().contains(QStringLiteral("boom")));
+}
+
+TEST(ModalTest, AModalWindowBlocksTheOthersUntilItCloses) {
+    QWidget owner;
+    owner.show();
+    QDialog dialog;
+    bool blockedWhileOpen = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        blockedWhileOpen = QApplication::activeModalWidget() == &dialog;
+        dialog.close();
+    });
+    ShowModal(dialog);
+    EXPECT_TRUE(blockedWhileOpen);
+    EXPECT_FALSE(dialog.isVisible());
 }
 
 TEST(RuntimeTest, DirNamesAFileOrNothing) {
