@@ -1,10 +1,7 @@
 #include "windows/main/KeywordMatcher.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <memory>
-#include <optional>
 #include <string_view>
 
 namespace vorelta {
@@ -256,14 +253,15 @@ std::vector<std::size_t> FindWithAutomaton(QStringView message,
     const KeywordAutomaton automaton(candidates, endNode);
     const std::vector<std::uint8_t> reached = automaton.reachedBy(View(message));
 
+    std::vector<std::uint8_t> found(keywords.size(), 0);
+    for (std::size_t k = 0; k < rowOf.size(); ++k) {
+        found[rowOf[k]] = reached[endNode[k]];
+    }
     std::vector<std::size_t> hits;
-    std::size_t candidate = 0;
     for (std::size_t row = 0; row < keywords.size(); ++row) {
-        const bool isCandidate = candidate < rowOf.size() && rowOf[candidate] == row;
-        if (isCandidate ? reached[endNode[candidate]] : keywords[row] && keywords[row]->isEmpty()) {
+        if (found[row] || (keywords[row] && keywords[row]->isEmpty())) {
             hits.push_back(row);
         }
-        candidate += isCandidate ? 1 : 0;
     }
     return hits;
 }
