@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "toolkit/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

@@ -8,7 +8,7 @@
 #include <new>
 
 #include "toolkit/Runtime.h"
-#include "toolkit/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 namespace vorelta {
 

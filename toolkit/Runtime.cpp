@@ -6,7 +6,7 @@
 #include <QMessageBox>
 #include <QProcess>
 
-#include "toolkit/RuntimeError.h"
+#include "base/RuntimeError.h"
 
 namespace vorelta {
 

@@ -6,7 +6,7 @@
 namespace vorelta {
 
 // An error that reaches the user: a number and a description, as the error report shows them.
-// Thrown by the data layer and the toolkit; caught only where a handler ends.
+// Thrown by the data layer and the toolkit alike; caught only where a handler ends.
 class RuntimeError : public std::runtime_error {
 public:
     RuntimeError(int number, QString description)

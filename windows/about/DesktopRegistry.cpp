@@ -1,0 +1,1 @@
+#include "windows/about/SysInfoRegistry.h"
