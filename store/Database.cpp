@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <memory>
 
@@ -22,39 +23,54 @@ QString DescribeResultCode(int primaryCode) {
         case SQLITE_ERROR:
             return QStringLiteral(u"数据库语句执行失败");
         case SQLITE_PERM:
-            return QStringLiteral(u"没有访问数据库文件的权限");
+            return QStringLiteral(u"没有访问数据库文件的权限。");
         case SQLITE_BUSY:
-            return QStringLiteral(u"数据库文件正被其他程序锁定");
         case SQLITE_LOCKED:
-            return QStringLiteral(u"数据库表被锁定");
+            return QStringLiteral(u"数据库文件正被其他程序使用，请稍后再试。");
         case SQLITE_NOMEM:
-            return QStringLiteral(u"内存不足");
+            return QStringLiteral(u"内存不足。");
         case SQLITE_READONLY:
-            return QStringLiteral(u"数据库文件只读，无法写入");
+            return QStringLiteral(u"数据库文件是只读的，无法保存更改。");
         case SQLITE_IOERR:
-            return QStringLiteral(u"读写数据库文件时出错");
+            return QStringLiteral(u"读写数据库文件时出错。");
         case SQLITE_CORRUPT:
-            return QStringLiteral(u"数据库文件已损坏");
+            return QStringLiteral(u"数据库文件已损坏。");
         case SQLITE_FULL:
-            return QStringLiteral(u"磁盘已满");
+            return QStringLiteral(u"磁盘已满，无法保存更改。");
         case SQLITE_CANTOPEN:
-            return QStringLiteral(u"无法打开数据库文件");
+            return QStringLiteral(u"无法打开数据库文件。");
         case SQLITE_CONSTRAINT:
             return QStringLiteral(u"违反数据库约束");
         case SQLITE_MISMATCH:
             return QStringLiteral(u"数据类型不匹配");
         case SQLITE_NOTADB:
-            return QStringLiteral(u"文件不是有效的数据库");
+            return QStringLiteral(u"文件不是有效的数据库。");
         default:
             return QStringLiteral(u"数据库错误");
     }
 }
 
+// Causes a user can act on are told in words alone; for the others SQLite's own detail (such
+// as the name of a missing table) follows.
+bool DetailHelps(int primaryCode) {
+    switch (primaryCode) {
+        case SQLITE_ERROR:
+        case SQLITE_CONSTRAINT:
+        case SQLITE_MISMATCH:
+            return true;
+        default:
+            return false;
+    }
+}
+
 RuntimeError SqliteError(sqlite3* db, int resultCode) {
     const int code = db ? sqlite3_extended_errcode(db) : resultCode;
-    const char* detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(resultCode);
-    return RuntimeError(
-        code, DescribeResultCode(code & 0xff) + QStringLiteral(u"：") + QString::fromUtf8(detail));
+    QString description = DescribeResultCode(code & 0xff);
+    if (DetailHelps(code & 0xff) || description == QStringLiteral(u"数据库错误")) {
+        const char* detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(resultCode);
+        description += QStringLiteral(u"：") + QString::fromUtf8(detail);
+    }
+    return RuntimeError(code, description);
 }
 
 RuntimeError ObjectClosed() {
@@ -125,15 +141,84 @@ QString QuoteIdentifier(QString name) {
     return QChar(u'"') + name.replace(QChar(u'"'), QStringLiteral("\"\"")) + QChar(u'"');
 }
 
-// The statement with the row id selected in front of its columns, so that a row read now can
-// be found again for Delete. Empty when the source is not a plain select.
-QString WithRowId(const QString& source) {
-    const QString trimmed = source.trimmed();
-    static const QString select = QStringLiteral("select ");
-    if (!trimmed.startsWith(select, Qt::CaseInsensitive)) {
+// The table or view a "select ... from <name> ..." statement reads, unquoted; empty when the
+// source has no such form.
+QString SourceObjectOf(const QString& source) {
+    static const QRegularExpression from(
+        QStringLiteral(R"re(\bfrom\s+(?:"((?:[^"]|"")+)"|\[([^\]]+)\]|`([^`]+)`|(\w+)))re"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = from.match(source);
+    if (!match.hasMatch()) {
         return {};
     }
-    return select + QStringLiteral("rowid, ") + trimmed.mid(select.size());
+    for (int group = 1; group <= 4; ++group) {
+        if (match.hasCaptured(group)) {
+            return match.captured(group).replace(QStringLiteral("\"\""), QStringLiteral("\""));
+        }
+    }
+    return {};
+}
+
+// The columns a table really has, hidden ones included.
+QStringList ColumnsOf(sqlite3* db, const QString& table) {
+    Statement info =
+        Prepare(db, QStringLiteral("pragma table_xinfo(%1)").arg(QuoteIdentifier(table)));
+    QStringList names;
+    int rc;
+    while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
+        names << QString::fromUtf8(
+            reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1)));
+    }
+    if (rc != SQLITE_DONE) {
+        throw SqliteError(db, rc);
+    }
+    return names;
+}
+
+// A name for the table's row id that no column of its own shadows; empty when every one is
+// taken, and the rows then cannot be told apart.
+QString RowIdNameOf(sqlite3* db, const QString& table) {
+    const QStringList columns = ColumnsOf(db, table);
+    for (const char* alias : {"_rowid_", "rowid", "oid"}) {
+        if (!columns.contains(QLatin1String(alias), Qt::CaseInsensitive)) {
+            return QLatin1String(alias);
+        }
+    }
+    return {};
+}
+
+// The statement with the row id selected in front of its columns, so that a row read now can
+// be found again for Delete.
+QString WithRowId(const QString& source, const QString& rowIdName) {
+    const QString trimmed = source.trimmed();
+    static const QString select = QStringLiteral("select ");
+    return select + rowIdName + QStringLiteral(", ") + trimmed.mid(select.size());
+}
+
+// The table whose rows the statement delivers, when it reads one table directly (not through a
+// view) and every row of it can be found again; empty otherwise.
+QString TableBehind(sqlite3_stmt* statement, const QString& source) {
+    if (sqlite3_column_count(statement) == 0 ||
+        !source.trimmed().startsWith(QStringLiteral("select "), Qt::CaseInsensitive)) {
+        return {};
+    }
+    const char* origin = sqlite3_column_table_name(statement, 0);
+    const QString table = origin ? QString::fromUtf8(origin) : QString();
+    // Behind a view the origin is the view's own table, which is not what the source names.
+    return table.compare(SourceObjectOf(source), Qt::CaseInsensitive) == 0 ? table : QString();
+}
+
+// The keyed form of a statement; null when the table has no row ids at all (WITHOUT ROWID).
+// Any other failure, a lock held too long above all, is an error and is not tried twice.
+Statement PrepareKeyed(sqlite3* db, const QString& keyed) {
+    try {
+        return Prepare(db, keyed);
+    } catch (const RuntimeError& error) {
+        if ((error.number() & 0xff) != SQLITE_ERROR) {
+            throw;
+        }
+        return {};
+    }
 }
 
 }  // namespace
@@ -169,6 +254,31 @@ void Connection::Open(const QString& connectionString, const QString& /*userId*/
         throw error;
     }
     db_ = db;
+}
+
+void Connection::BeginTrans() {
+    // Immediate: the write lock is taken (or waited for) now, not halfway through the work.
+    execute("begin immediate");
+}
+
+void Connection::CommitTrans() {
+    execute("commit");
+}
+
+void Connection::RollbackTrans() {
+    execute("rollback");
+}
+
+bool Connection::InTransaction() const {
+    return db_ && !sqlite3_get_autocommit(db_);
+}
+
+void Connection::execute(const char* sql) {
+    sqlite3* db = handle();
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        throw SqliteError(db, rc);
+    }
 }
 
 sqlite3* Connection::handle() const {
@@ -208,26 +318,28 @@ void Recordset::Open(const QString& source, Connection& activeConnection, Cursor
         throw ObjectOpen();
     }
     sqlite3* db = activeConnection.handle();
-
-    // Prefer the form with row ids; a view or a table without them is read as it is.
-    Statement statement;
-    bool withRowIds = false;
-    if (const QString keyed = WithRowId(source); !keyed.isEmpty()) {
-        try {
-            statement = Prepare(db, keyed);
-            withRowIds = true;
-        } catch (const RuntimeError&) {
-        }
+    Statement statement = Prepare(db, source);
+    QString table;
+    QString rowIdName;
+    if (lockType != adLockReadOnly) {
+        table = TableBehind(statement.get(), source);
+        rowIdName = table.isEmpty() ? QString() : RowIdNameOf(db, table);
     }
-    if (!statement) {
-        statement = Prepare(db, source);
+    if (!rowIdName.isEmpty()) {
+        statement = PrepareKeyed(db, WithRowId(source, rowIdName));
+        if (!statement) {
+            statement = Prepare(db, source);
+            rowIdName.clear();
+        }
     }
     for (std::size_t i = 0; i < parameters.size(); ++i) {
         BindText(db, statement.get(), int(i + 1), parameters[i]);
     }
-    readRows(statement.get(), withRowIds);
+    readRows(statement.get(), !rowIdName.isEmpty());
     connection_ = &activeConnection;
     lockType_ = lockType;
+    table_ = rowIdName.isEmpty() ? QString() : table;
+    rowIdName_ = rowIdName;
 }
 
 void Recordset::readRows(sqlite3_stmt* statement, bool withRowIds) {
@@ -237,11 +349,8 @@ void Recordset::readRows(sqlite3_stmt* statement, bool withRowIds) {
     for (int c = 0; c < columnCount; ++c) {
         columnNames_.push_back(QString::fromUtf8(sqlite3_column_name(statement, first + c)));
     }
-    const char* table = columnCount > 0 ? sqlite3_column_table_name(statement, first) : nullptr;
-    table_ = table ? QString::fromUtf8(table) : QString();
     columns_.assign(std::size_t(columnCount), {});
     rowIds_.clear();
-    rowIdsKnown_ = withRowIds;
     position_ = 0;
     currentDeleted_ = false;
     pendingRow_.reset();
@@ -276,11 +385,13 @@ void Recordset::Close() {
     columnNames_.clear();
     columns_.clear();
     rowIds_.clear();
-    rowIdsKnown_ = false;
     table_.clear();
+    rowIdName_.clear();
     position_ = 0;
     currentDeleted_ = false;
     pendingRow_.reset();
+    insert_.reset();
+    insertColumns_.clear();
 }
 
 int Recordset::RecordCount() const {
@@ -328,49 +439,67 @@ void Recordset::Update() {
     auto pending = std::move(*pendingRow_);
     pendingRow_.reset();
 
-    QStringList names;
-    QStringList placeholders;
-    std::vector<FieldValue> values;
+    std::vector<int> setColumns;
     for (std::size_t c = 0; c < pending.size(); ++c) {
         if (pending[c]) {
-            names << QuoteIdentifier(columnNames_[c]);
-            placeholders << QStringLiteral("?");
-            values.push_back(*pending[c]);
+            setColumns.push_back(int(c));
         }
+    }
+    sqlite3* db = connection_->handle();
+    sqlite3_stmt* insert = insertStatement(db, setColumns);
+    for (std::size_t i = 0; i < setColumns.size(); ++i) {
+        BindText(db, insert, int(i + 1), *pending[std::size_t(setColumns[i])]);
+    }
+    const int rc = sqlite3_step(insert);
+    sqlite3_reset(insert);
+    sqlite3_clear_bindings(insert);
+    if (rc != SQLITE_DONE) {
+        throw SqliteError(db, rc);
+    }
+
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+        columns_[c].push_back(pending[c] ? *pending[c] : FieldValue());
+    }
+    rowIds_.push_back(sqlite3_last_insert_rowid(db));
+    position_ = std::size_t(RecordCount()) - 1;
+    currentDeleted_ = false;
+}
+
+// The insert for rows that set these columns, prepared once and kept while rows of the same
+// shape follow: a bulk insert then costs one step per row, not one compilation.
+sqlite3_stmt* Recordset::insertStatement(sqlite3* db, const std::vector<int>& setColumns) {
+    if (insert_ && insertColumns_ == setColumns) {
+        return insert_.get();
+    }
+    QStringList names;
+    QStringList placeholders;
+    for (const int c : setColumns) {
+        names << QuoteIdentifier(columnNames_[std::size_t(c)]);
+        placeholders << QStringLiteral("?");
     }
     const QString sql =
         names.isEmpty()
             ? QStringLiteral("insert into %1 default values").arg(QuoteIdentifier(table_))
             : QStringLiteral("insert into %1 (%2) values (%3)")
                   .arg(QuoteIdentifier(table_), names.join(u", "), placeholders.join(u", "));
-    sqlite3* db = connection_->handle();
-    Statement statement = Prepare(db, sql);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        BindText(db, statement.get(), int(i + 1), values[i]);
-    }
-    Execute(db, statement.get());
-
-    for (std::size_t c = 0; c < columns_.size(); ++c) {
-        columns_[c].push_back(pending[c] ? *pending[c] : FieldValue());
-    }
-    if (rowIdsKnown_) {
-        rowIds_.push_back(sqlite3_last_insert_rowid(db));
-    }
-    position_ = std::size_t(RecordCount()) - 1;
-    currentDeleted_ = false;
+    insert_.reset(Prepare(db, sql).release());
+    insertColumns_ = setColumns;
+    return insert_.get();
 }
 
 void Recordset::Delete(AffectEnum /*affectRecords*/) {
     requireUpdatable();
     requireCurrentRow();
-    if (!rowIdsKnown_) {
-        throw RuntimeError(adErrFeatureNotAvailable, QStringLiteral(u"无法确定要删除的记录。"));
-    }
     sqlite3* db = connection_->handle();
-    Statement statement =
-        Prepare(db, QStringLiteral("delete from %1 where rowid = ?").arg(QuoteIdentifier(table_)));
+    Statement statement = Prepare(
+        db, QStringLiteral("delete from %1 where %2 = ?").arg(QuoteIdentifier(table_), rowIdName_));
     sqlite3_bind_int64(statement.get(), 1, rowIds_[position_]);
     Execute(db, statement.get());
+    // The row id names exactly one row; none removed means another program removed it first.
+    if (sqlite3_changes(db) != 1) {
+        throw RuntimeError(adErrNoCurrentRecord,
+                           QStringLiteral(u"要删除的记录已被其他程序删除或更改。"));
+    }
 
     const auto row = std::ptrdiff_t(position_);
     for (auto& column : columns_) {
@@ -378,6 +507,10 @@ void Recordset::Delete(AffectEnum /*affectRecords*/) {
     }
     rowIds_.erase(rowIds_.begin() + row);
     currentDeleted_ = true;
+}
+
+void Recordset::StatementDeleter::operator()(sqlite3_stmt* statement) const {
+    sqlite3_finalize(statement);
 }
 
 void Recordset::requireOpen() const {
@@ -388,11 +521,14 @@ void Recordset::requireOpen() const {
 
 void Recordset::requireUpdatable() const {
     requireOpen();
-    if (lockType_ == adLockReadOnly || table_.isEmpty()) {
+    if (lockType_ == adLockReadOnly) {
+        throw RuntimeError(adErrFeatureNotAvailable,
+                           QStringLiteral(u"当前记录集是只读的，不支持更新。"));
+    }
+    if (table_.isEmpty()) {
         throw RuntimeError(
             adErrFeatureNotAvailable,
-            QStringLiteral(
-                u"当前记录集不支持更新。这可能是提供者的限制，也可能是选定锁定类型的限制。"));
+            QStringLiteral(u"关键字不能添加或删除：数据来自视图或无法区分各条记录的表。"));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -49,10 +50,20 @@ public:
               const QString& password = {}, int options = adOptionUnspecified);
     bool IsOpen() const { return db_ != nullptr; }
 
+    // A transaction on the connection: rows written inside it are stored together at the
+    // commit. Begin waits for another program's write lock like any statement.
+    void BeginTrans();
+    void CommitTrans();
+    void RollbackTrans();
+    // False also after SQLite ended a transaction by itself on a fatal error.
+    bool InTransaction() const;
+
     // The open database; raises an error when the connection is not open.
     sqlite3* handle() const;
 
 private:
+    void execute(const char* sql);
+
     sqlite3* db_ = nullptr;
 };
 
@@ -94,7 +105,8 @@ public:
     // Starts a new row; its fields are set through Fields(...).SetValue, and Update stores it.
     void AddNew();
     void Update();
-    // Removes the current row from the table at once.
+    // Removes the current row from the table at once. Only a recordset over one table whose
+    // rows can be told apart (by their row id) can add or remove rows; over a view it cannot.
     void Delete(AffectEnum affectRecords = adAffectCurrent);
 
     // Every row's value of one column, in the order delivered: for scans that test all rows.
@@ -108,19 +120,24 @@ private:
     void requireCurrentRow() const;
     int columnIndex(const QString& name) const;
     void readRows(sqlite3_stmt* statement, bool withRowIds);
-    void insertPendingRow();
+    sqlite3_stmt* insertStatement(sqlite3* db, const std::vector<int>& setColumns);
 
     Connection* connection_ = nullptr;
     LockType lockType_ = adLockReadOnly;
-    QString table_;  // the table the rows come from; empty when unknown
+    QString table_;      // the table rows are added to and removed from; empty when none
+    QString rowIdName_;  // how that table's row id is named in a statement
     std::vector<QString> columnNames_;
     std::vector<std::vector<FieldValue>> columns_;  // column-major: columns_[column][row]
-    std::vector<std::int64_t> rowIds_;              // parallel to the rows, when rowIdsKnown_
-    bool rowIdsKnown_ = false;
+    std::vector<std::int64_t> rowIds_;              // parallel to the rows, when updatable
     std::size_t position_ = 0;
     bool currentDeleted_ = false;
     std::optional<std::vector<std::optional<FieldValue>>>
         pendingRow_;  // set between AddNew and Update
+    struct StatementDeleter {
+        void operator()(sqlite3_stmt* statement) const;
+    };
+    std::unique_ptr<sqlite3_stmt, StatementDeleter> insert_;  // kept for rows of one shape
+    std::vector<int> insertColumns_;
 };
 
 }  // namespace vorelta

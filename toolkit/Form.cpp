@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPainter>
@@ -11,55 +12,77 @@
 #include <algorithm>
 #include <vector>
 
-#include "toolkit/Label.h"
-#include "toolkit/TextBox.h"
-
 namespace vorelta {
 
-namespace {
+namespace form_detail {
 
-QWidget* CreateControl(QWidget* form, const ControlDef& def) {
-    const QString caption = QString::fromUtf16(def.caption);
-    QWidget* control = nullptr;
-    switch (def.kind) {
-        case ControlKind::CommandButton:
-            control = new QPushButton(caption, form);
-            break;
-        case ControlKind::TextBox: {
-            auto* box = new TextBox(form);
-            box->setText(caption);
-            control = box;
-            break;
-        }
-        case ControlKind::Label: {
-            auto* label = new Label(form);
-            label->setCaption(caption);
-            control = label;
-            break;
-        }
-    }
-    control->setObjectName(QString::fromLatin1(def.name));
-    control->setGeometry(def.twips.toPixels());
-    return control;
+void SetCaption(QPushButton* button, const QString& caption) {
+    button->setText(caption);
+    // Enter is handled by the window itself: no button becomes the default by having the focus.
+    button->setAutoDefault(false);
 }
 
-}  // namespace
+void SetCaption(TextBox* box, const QString& caption) {
+    box->setText(caption);
+}
 
-void BuildControls(QWidget* form, std::span<const ControlDef> controls) {
-    std::vector<std::pair<int, QWidget*>> focusOrder;
-    for (const ControlDef& def : controls) {
-        QWidget* control = CreateControl(form, def);
-        // Each control goes beneath those before it, so the first row ends up in front.
-        control->lower();
-        if (def.kind != ControlKind::Label) {
-            focusOrder.emplace_back(def.tabIndex, control);
-        }
-    }
+void SetCaption(Label* label, const QString& caption) {
+    label->setCaption(caption);
+}
+
+void SetCaption(ListBox* /*list*/, const QString& /*caption*/) {
+    // A list box starts empty; it has no caption.
+}
+
+void Place(QWidget* control, const char* name, TwipsRect twips) {
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(twips.toPixels());
+    // Each control goes beneath those before it, so the first row ends up in front.
+    control->lower();
+}
+
+void OrderFocus(std::vector<std::pair<int, QWidget*>> focusOrder) {
     std::sort(focusOrder.begin(), focusOrder.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     for (std::size_t i = 1; i < focusOrder.size(); ++i) {
         QWidget::setTabOrder(focusOrder[i - 1].second, focusOrder[i].second);
     }
+}
+
+}  // namespace form_detail
+
+ModalForm::ModalForm(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags) {}
+
+void ModalForm::setDefaultButton(QPushButton* button) {
+    default_ = button;
+    button->setDefault(true);
+}
+
+void ModalForm::keyPressEvent(QKeyEvent* event) {
+    if (event->modifiers() & ~Qt::KeypadModifier) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    QPushButton* target = nullptr;
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            target = qobject_cast<QPushButton*>(focusWidget());
+            if (!target) {
+                target = default_;
+            }
+            break;
+        case Qt::Key_Escape:
+            target = cancel_;
+            break;
+        default:
+            QDialog::keyPressEvent(event);
+            return;
+    }
+    if (target && target->isVisible() && target->isEnabled()) {
+        target->click();
+    }
+    event->accept();
 }
 
 void ShowModal(QDialog& form) {

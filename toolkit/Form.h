@@ -2,34 +2,98 @@
 
 // Building a window from its layout table, and the look every window shares.
 
+#include <QDialog>
 #include <QFont>
 #include <QIcon>
+#include <QPushButton>
 #include <span>
+#include <type_traits>
+#include <variant>
+#include <vector>
 
 #include "toolkit/Geometry.h"
+#include "toolkit/Label.h"
+#include "toolkit/ListBox.h"
+#include "toolkit/TextBox.h"
 
 class QCoreApplication;
-class QDialog;
-class QWidget;
 
 namespace vorelta {
 
-enum class ControlKind { CommandButton, TextBox, Label };
+// The member of a window that receives one of its controls.
+template <class Form>
+using ControlMember =
+    std::variant<QPushButton * Form::*, TextBox * Form::*, Label * Form::*, ListBox * Form::*>;
 
-// One control of a window: its name (also its object name), kind, caption (a text box's text),
-// rectangle in twips and tab index.
+// One control of a window: the member it is stored in and its name (also its object name),
+// its caption (a text box's text), its rectangle in twips and its tab index. The kind of control
+// follows from the member's type, so a row cannot name a control the window does not have.
+template <class Form>
 struct ControlDef {
+    ControlMember<Form> member;
     const char* name;
-    ControlKind kind;
     const char16_t* caption;
     TwipsRect twips;
     int tabIndex;
 };
 
+// A table row's member and its name, written once: VORELTA_CONTROL(edit, List1).
+#define VORELTA_CONTROL(Form, member) &Form::member, #member
+
+namespace form_detail {
+void SetCaption(QPushButton* button, const QString& caption);
+void SetCaption(TextBox* box, const QString& caption);
+void SetCaption(Label* label, const QString& caption);
+void SetCaption(ListBox* list, const QString& caption);
+// Names and places a new control beneath those made before it.
+void Place(QWidget* control, const char* name, TwipsRect twips);
+// Chains the controls that take the focus in the order of their tab indexes.
+void OrderFocus(std::vector<std::pair<int, QWidget*>> focusOrder);
+}  // namespace form_detail
+
 // Creates the controls of `form` from its table, listed from front to back: where two
-// rectangles overlap, the earlier row is drawn above. Controls that take the focus get it in
-// the order of their tab indexes; labels never take it.
-void BuildControls(QWidget* form, std::span<const ControlDef> controls);
+// rectangles overlap, the earlier row is drawn above. Each control is stored in its member.
+// Controls that take the focus get it in the order of their tab indexes; labels never take it.
+template <class Form>
+void BuildControls(Form* form, std::span<const ControlDef<Form>> controls) {
+    std::vector<std::pair<int, QWidget*>> focusOrder;
+    for (const ControlDef<Form>& def : controls) {
+        std::visit(
+            [&](auto member) {
+                using Control =
+                    std::remove_pointer_t<std::remove_reference_t<decltype(form->*member)>>;
+                auto* control = new Control(form);
+                form_detail::SetCaption(control, QString::fromUtf16(def.caption));
+                form_detail::Place(control, def.name, def.twips);
+                if constexpr (!std::is_same_v<Control, Label>) {
+                    focusOrder.emplace_back(def.tabIndex, control);
+                }
+                form->*member = control;
+            },
+            def.member);
+    }
+    form_detail::OrderFocus(std::move(focusOrder));
+}
+
+// A window shown modally. Enter clicks the focused button, or else the default button if the
+// window has one; Esc clicks the cancel button if it has one. Without them both do nothing, so
+// neither closes the window by itself.
+class ModalForm : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit ModalForm(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+
+    void setDefaultButton(QPushButton* button);
+    void setCancelButton(QPushButton* button) { cancel_ = button; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QPushButton* default_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+};
 
 // Shows the window modally and returns once it has been closed; meanwhile the other windows
 // take no input.

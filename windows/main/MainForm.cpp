@@ -6,6 +6,7 @@
 #include "toolkit/Form.h"
 #include "toolkit/Label.h"
 #include "toolkit/TextBox.h"
+#include "windows/edit/EditForm.h"
 #include "windows/main/MessageCheck.h"
 
 namespace vorelta {
@@ -15,15 +16,15 @@ namespace {
 constexpr TwipsSize kClientSize{7245, 4470};
 
 // Front to back.
-constexpr ControlDef kControls[] = {
-    {"Command4", ControlKind::CommandButton, u"复制内容到剪切板", {360, 1800, 2055, 375}, 7},
-    {"Command3", ControlKind::CommandButton, u"关于本软件", {5640, 3645, 1335, 375}, 6},
-    {"Command2", ControlKind::CommandButton, u"开 始 检 测", {225, 3000, 3645, 555}, 4},
-    {"Command1", ControlKind::CommandButton, u"管理关键字库", {4035, 3645, 1455, 375}, 3},
-    {"smsmsg", ControlKind::TextBox, u"", {240, 480, 3615, 1815}, 0},
-    {"Label2", ControlKind::Label, u"", {4200, 360, 2895, 3015}, 5},
-    {"lrs", ControlKind::Label, u"请输入", {240, 2520, 4215, 255}, 2},
-    {"Label1", ControlKind::Label, u"输入要检测的内容:", {360, 240, 2895, 735}, 1},
+constexpr ControlDef<main> kControls[] = {
+    {VORELTA_CONTROL(main, Command4), u"复制内容到剪切板", {360, 1800, 2055, 375}, 7},
+    {VORELTA_CONTROL(main, Command3), u"关于本软件", {5640, 3645, 1335, 375}, 6},
+    {VORELTA_CONTROL(main, Command2), u"开 始 检 测", {225, 3000, 3645, 555}, 4},
+    {VORELTA_CONTROL(main, Command1), u"管理关键字库", {4035, 3645, 1455, 375}, 3},
+    {VORELTA_CONTROL(main, smsmsg), u"", {240, 480, 3615, 1815}, 0},
+    {VORELTA_CONTROL(main, Label2), u"", {4200, 360, 2895, 3015}, 5},
+    {VORELTA_CONTROL(main, lrs), u"请输入", {240, 2520, 4215, 255}, 2},
+    {VORELTA_CONTROL(main, Label1), u"输入要检测的内容:", {360, 240, 2895, 735}, 1},
 };
 
 constexpr qreal kMessageFontPoints = 10.5;
@@ -40,16 +41,7 @@ main::main(Module1& state, QString appPath, MessageBoxes& boxes, QWidget* parent
     setObjectName(QStringLiteral("main"));
     setWindowTitle(App::Title);
     FixClientSize(this, kClientSize);
-    BuildControls(this, kControls);
-
-    Command4 = findChild<QPushButton*>(QStringLiteral("Command4"));
-    Command3 = findChild<QPushButton*>(QStringLiteral("Command3"));
-    Command2 = findChild<QPushButton*>(QStringLiteral("Command2"));
-    Command1 = findChild<QPushButton*>(QStringLiteral("Command1"));
-    smsmsg = findChild<TextBox*>(QStringLiteral("smsmsg"));
-    Label2 = findChild<Label*>(QStringLiteral("Label2"));
-    lrs = findChild<Label*>(QStringLiteral("lrs"));
-    Label1 = findChild<Label*>(QStringLiteral("Label1"));
+    BuildControls<main>(this, kControls);
 
     smsmsg->setFont(SongFont(kMessageFontPoints));
     smsmsg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -88,7 +80,10 @@ void main::Form_Load() {
 }
 
 void main::Command1_Click() {
-    // Opens the keyword manager modally; the count line is deliberately left as it is.
+    // Each opening loads the window anew. The count line here keeps its start-up text.
+    edit manager(state_, boxes_);
+    manager.Form_Load();
+    ShowModal(manager);
 }
 
 void main::Command3_Click() {

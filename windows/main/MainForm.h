@@ -37,14 +37,16 @@ private:
     const QString appPath_;
     MessageBoxes& boxes_;
 
-    QPushButton* Command4;
-    QPushButton* Command3;
-    QPushButton* Command2;
-    QPushButton* Command1;
-    TextBox* smsmsg;
-    Label* Label2;
-    Label* lrs;
-    Label* Label1;
+public:
+    // The controls, as the window's layout table creates them.
+    QPushButton* Command4 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command1 = nullptr;
+    TextBox* smsmsg = nullptr;
+    Label* Label2 = nullptr;
+    Label* lrs = nullptr;
+    Label* Label1 = nullptr;
 };
 
 }  // namespace vorelta

@@ -1,5 +1,6 @@
 #include "windows/main/MessageCheck.h"
 
+#include "base/Text.h"
 #include "store/Module1.h"
 #include "windows/main/KeywordMatcher.h"
 
@@ -7,7 +8,6 @@ namespace vorelta {
 
 namespace {
 const QString kLineBreak = QStringLiteral("\r\n");
-constexpr QChar kBlank = u' ';
 }  // namespace
 
 QString WithinLimitText(qsizetype length) {
@@ -19,17 +19,9 @@ QString OverLimitText(qsizetype length) {
 }
 
 QString NormaliseMessage(const QString& message) {
-    qsizetype begin = 0;
-    qsizetype end = message.size();
-    while (begin < end && message[begin] == kBlank) {
-        ++begin;
-    }
-    while (end > begin && message[end - 1] == kBlank) {
-        --end;
-    }
-    QString normalised = message.mid(begin, end - begin);
+    QString normalised = TrimBlanks(message).toString();
     normalised.remove(kLineBreak);
-    normalised.remove(kBlank);
+    normalised.remove(QChar(kBlank));
     return normalised;
 }
 

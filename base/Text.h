@@ -1,0 +1,25 @@
+#pragma once
+
+// Text rules every window follows.
+
+#include <QStringView>
+
+namespace vorelta {
+
+// A blank is U+0020 only: full-width and other spaces are kept as the user typed them.
+inline constexpr char16_t kBlank = u' ';
+
+// The text without the blanks at its start and at its end.
+inline QStringView TrimBlanks(QStringView text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == kBlank) {
+        ++begin;
+    }
+    while (end > begin && text[end - 1] == kBlank) {
+        --end;
+    }
+    return text.mid(begin, end - begin);
+}
+
+}  // namespace vorelta

@@ -1,0 +1,109 @@
+#include "windows/edit/EditForm.h"
+
+#include "base/Text.h"
+#include "toolkit/ErrorReport.h"
+#include "windows/edit/KeywordInsert.h"
+
+namespace vorelta {
+
+namespace {
+
+constexpr TwipsSize kClientSize{7245, 4470};
+
+// Front to back: the text box `key` is drawn over the top of the count line `Label1`.
+constexpr ControlDef<edit> kControls[] = {
+    {VORELTA_CONTROL(edit, Label3), u"关键字之间用回车符隔开", {240, 240, 3015, 495}, 6},
+    {VORELTA_CONTROL(edit, key), u"", {240, 570, 2295, 2400}, 1},
+    {VORELTA_CONTROL(edit, Label1), u"", {240, 2760, 3015, 375}, 2},
+    {VORELTA_CONTROL(edit, Command1), u"插入关键字到数据库", {240, 3240, 1935, 615}, 0},
+    {VORELTA_CONTROL(edit, Label2), u"", {240, 3960, 3135, 375}, 5},
+    {VORELTA_CONTROL(edit, List1), u"", {4080, 240, 1695, 3840}, 3},
+    {VORELTA_CONTROL(edit, Command2), u">>删除", {6000, 1800, 1095, 495}, 4},
+};
+
+const QString kNothingTyped = QStringLiteral(u"至少输入一条内容!");
+
+}  // namespace
+
+edit::edit(Module1& state, MessageBoxes& boxes, QWidget* parent)
+    : ModalForm(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                            Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+      state_(state),
+      boxes_(boxes) {
+    setObjectName(QStringLiteral("edit"));
+    setWindowTitle(QStringLiteral(u"非法字管理"));
+    // Sizable, but the controls stay where they are: there is no layout.
+    resize(kClientSize.toPixels());
+    BuildControls<edit>(this, kControls);
+    key->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Command1->setFocus();
+
+    WireHandler(boxes_, Command1, &QPushButton::clicked, this, &edit::Command1_Click);
+    WireHandler(boxes_, Command2, &QPushButton::clicked, this, &edit::Command2_Click);
+}
+
+void edit::Form_Load() {
+    RefreshKeyList();
+}
+
+void edit::RefreshKeyList() {
+    List1->Clear();
+    Recordset keys;
+    keys.Open(sql::kListKeys, state_.KeyConnection, adOpenKeyset, adLockReadOnly,
+              adOptionUnspecified);
+    const std::vector<FieldValue>& column = keys.Column(kKeynameField);
+    QStringList items;
+    items.reserve(qsizetype(column.size()));
+    for (const FieldValue& keyword : column) {
+        // A row without a keyword is listed as an empty item.
+        items.append(keyword.value_or(QString()));
+    }
+    List1->AddItems(std::move(items));
+    keys.Close();
+    Label1->setCaption(QStringLiteral(u"当前数据库共有%1记录").arg(state_.KeyCount));
+}
+
+void edit::Command1_Click() {
+    const QString text = key->text();
+    const std::vector<QStringView> lines = KeywordLines(text);
+    if (lines.empty()) {
+        boxes_.MsgBox(kNothingTyped);
+        return;
+    }
+    std::int32_t added = 0;
+    try {
+        StoreNewKeywords(state_, lines, added);
+    } catch (...) {
+        // What was stored before the error counts and shows; the typed text stays for a retry.
+        try {
+            ShowInsertResult(added);
+        } catch (...) {
+        }
+        throw;
+    }
+    ShowInsertResult(added);
+}
+
+void edit::ShowInsertResult(std::int32_t added) {
+    state_.KeyCount += added;
+    Label2->setCaption(QStringLiteral(u"成功添加%1条关键字").arg(added));
+    RefreshKeyList();
+}
+
+void edit::Command2_Click() {
+    if (TrimBlanks(List1->List(List1->ListIndex())).isEmpty()) {
+        return;
+    }
+    Recordset row;
+    row.Open(sql::kSelectByKeyname, state_.KeyConnection, adOpenKeyset, adLockOptimistic,
+             adOptionUnspecified, {List1->List(List1->ListIndex())});
+    // Another program may have removed or changed the row since the list was read.
+    if (!row.Eof()) {
+        row.Delete(adAffectCurrent);
+        state_.KeyCount -= 1;
+    }
+    row.Close();
+    RefreshKeyList();
+}
+
+}  // namespace vorelta
