@@ -7,8 +7,8 @@
 #include <exception>
 #include <new>
 
-#include "toolkit/Runtime.h"
 #include "base/RuntimeError.h"
+#include "toolkit/Runtime.h"
 
 namespace vorelta {
 
