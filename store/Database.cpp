@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <memory>
 
+#include "store/TextCodec.h"
+
 namespace vorelta {
 
 namespace {
@@ -119,11 +121,18 @@ Statement Prepare(sqlite3* db, const QString& sql) {
     return statement;
 }
 
-void BindText(sqlite3* db, sqlite3_stmt* statement, int index, const FieldValue& value) {
-    const int rc =
-        value ? sqlite3_bind_text16(statement, index, value->utf16(),
-                                    int(value->size() * sizeof(char16_t)), SQLITE_TRANSIENT)
-              : sqlite3_bind_null(statement, index);
+// Binds the text in its stored form. The bytes are kept in `bytes`, which must outlive the
+// statement's next step: SQLite reads them there instead of copying them.
+void BindText(sqlite3* db, sqlite3_stmt* statement, int index, const FieldValue& value,
+              std::string& bytes) {
+    int rc;
+    if (value) {
+        bytes.clear();
+        AppendStoredText(*value, bytes);
+        rc = sqlite3_bind_text(statement, index, bytes.data(), int(bytes.size()), SQLITE_STATIC);
+    } else {
+        rc = sqlite3_bind_null(statement, index);
+    }
     if (rc != SQLITE_OK) {
         throw SqliteError(db, rc);
     }
@@ -332,8 +341,9 @@ void Recordset::Open(const QString& source, Connection& activeConnection, Cursor
             rowIdName.clear();
         }
     }
+    std::vector<std::string> bytes(parameters.size());
     for (std::size_t i = 0; i < parameters.size(); ++i) {
-        BindText(db, statement.get(), int(i + 1), parameters[i]);
+        BindText(db, statement.get(), int(i + 1), parameters[i], bytes[i]);
     }
     readRows(statement.get(), !rowIdName.isEmpty());
     connection_ = &activeConnection;
@@ -369,8 +379,7 @@ void Recordset::readRows(sqlite3_stmt* statement, bool withRowIds) {
             }
             const auto* text =
                 reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-            columns_[c].emplace_back(
-                QString::fromUtf8(text, sqlite3_column_bytes(statement, column)));
+            columns_[c].emplace_back(ReadStoredText(text, sqlite3_column_bytes(statement, column)));
         }
     }
     if (rc != SQLITE_DONE) {
@@ -439,7 +448,9 @@ void Recordset::Update() {
     auto pending = std::move(*pendingRow_);
     pendingRow_.reset();
 
-    std::vector<int> setColumns;
+    // Scratch kept between rows: a bulk insert allocates nothing per row for the statement.
+    std::vector<int>& setColumns = insertScratch_.columns;
+    setColumns.clear();
     for (std::size_t c = 0; c < pending.size(); ++c) {
         if (pending[c]) {
             setColumns.push_back(int(c));
@@ -447,8 +458,10 @@ void Recordset::Update() {
     }
     sqlite3* db = connection_->handle();
     sqlite3_stmt* insert = insertStatement(db, setColumns);
+    std::vector<std::string>& bytes = insertScratch_.bytes;
+    bytes.resize(setColumns.size());
     for (std::size_t i = 0; i < setColumns.size(); ++i) {
-        BindText(db, insert, int(i + 1), *pending[std::size_t(setColumns[i])]);
+        BindText(db, insert, int(i + 1), *pending[std::size_t(setColumns[i])], bytes[i]);
     }
     const int rc = sqlite3_step(insert);
     sqlite3_reset(insert);
@@ -541,7 +554,7 @@ void Recordset::requireCurrentRow() const {
 int Recordset::columnIndex(const QString& name) const {
     requireOpen();
     for (std::size_t c = 0; c < columnNames_.size(); ++c) {
-        if (columnNames_[c].compare(name, Qt::CaseInsensitive) == 0) {
+        if (columnNames_[c] == name || columnNames_[c].compare(name, Qt::CaseInsensitive) == 0) {
             return int(c);
         }
     }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "base/RuntimeError.h"
@@ -138,6 +139,10 @@ private:
     };
     std::unique_ptr<sqlite3_stmt, StatementDeleter> insert_;  // kept for rows of one shape
     std::vector<int> insertColumns_;
+    struct {
+        std::vector<int> columns;
+        std::vector<std::string> bytes;
+    } insertScratch_;
 };
 
 }  // namespace vorelta

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <functional>
 
 #include "store/Module1.h"
@@ -172,6 +173,62 @@ TEST_F(StoreTest, DeleteRemovesOnlyTheCurrentRow) {
 
     EXPECT_EQ(dir.storedKeys(),
               (std::vector<FieldValue>{QStringLiteral("win"), QStringLiteral("cash")}));
+}
+
+// Tables whose own columns take the row id's names, and sources whose rows cannot be told apart.
+TEST(RowIdentityTest, ADeleteRemovesExactlyTheRowItFoundOrRefusesClearly) {
+    // Every shadowing column holds the same value in all three rows, so it tells nothing apart.
+    const struct {
+        const char* schema;
+        const char* table;
+        const char* shadow;  // the columns that take the row id's names
+        bool updatable;
+    } cases[] = {
+        {"create table keys (rowid text, keyname text)", "keys", "rowid", true},
+        {"create table keys (oid text, _rowid_ text, keyname text)", "keys", "oid, _rowid_",
+         true},
+        {"create table keys (rowid text, oid text, _rowid_ text, keyname text)", "keys",
+         "rowid, oid, _rowid_", false},
+        {"create table keys (id integer primary key, rowid text, keyname text)", "keys", "rowid",
+         true},
+        {"create table keys (keyname text primary key, rowid text) without rowid", "keys",
+         "rowid", false},
+        {"create table real (rowid text, keyname text); create view keys as select * from real",
+         "real", "rowid", false},
+    };
+    for (const auto& c : cases) {
+        TempProgramDir dir;
+        std::string fill = std::string(c.schema) + "; insert into " + c.table +
+                           " (keyname) values ('win'), ('cash'), ('zwin');";
+        for (const QString& column : QString::fromLatin1(c.shadow).split(QStringLiteral(", "))) {
+            fill += "update " + std::string(c.table) + " set " + column.toStdString() + " = '1';";
+        }
+        dir.createWithSql(fill);
+        Connection connection;
+        connection.Open(ConnectionString(dir.path()));
+        Recordset row;
+        row.Open(sql::kSelectByKeyname, connection, adOpenKeyset, adLockOptimistic,
+                 adOptionUnspecified, {QStringLiteral("cash")});
+        ASSERT_EQ(row.RecordCount(), 1) << c.schema;
+
+        const int deleted = ErrorNumberOf([&] { row.Delete(); });
+        Recordset all;
+        all.Open(sql::kListKeys, connection, adOpenKeyset, adLockReadOnly);
+        std::vector<FieldValue> left(all.Column(kKeynameField));
+        std::sort(left.begin(), left.end());
+        if (c.updatable) {
+            EXPECT_EQ(deleted, 0) << c.schema;
+            EXPECT_EQ(left,
+                      (std::vector<FieldValue>{QStringLiteral("win"), QStringLiteral("zwin")}))
+                << c.schema;
+        } else {
+            EXPECT_EQ(deleted, adErrFeatureNotAvailable) << c.schema;
+            EXPECT_EQ(left.size(), 3u) << c.schema;
+            Recordset shared;
+            shared.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic);
+            EXPECT_EQ(ErrorNumberOf([&] { shared.AddNew(); }), adErrFeatureNotAvailable);
+        }
+    }
 }
 
 TEST_F(StoreTest, DeleteWithoutACurrentRowFailsAndChangesNothing) {

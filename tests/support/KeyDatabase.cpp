@@ -12,12 +12,16 @@ namespace vorelta::test {
 namespace {
 
 struct Db {
-    explicit Db(const QString& path) {
-        if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK) {
-            throw std::runtime_error(sqlite3_errmsg(db));
+    explicit Db(const QString& path) { check(sqlite3_open(path.toUtf8().constData(), &db)); }
+    ~Db() { sqlite3_close(db); }
+
+    // A fixture that failed to write must not pass for an empty table.
+    void check(int rc) const {
+        if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+            throw std::runtime_error(std::string("test database: ") + sqlite3_errmsg(db));
         }
     }
-    ~Db() { sqlite3_close(db); }
+
     sqlite3* db = nullptr;
 };
 
@@ -54,36 +58,41 @@ void TempProgramDir::createKeys(const std::vector<FieldValue>& rows) {
 
 void TempProgramDir::insertKeys(const std::vector<FieldValue>& rows) {
     Db db(keyDatabase());
-    sqlite3_exec(db.db, "begin", nullptr, nullptr, nullptr);
+    db.check(sqlite3_exec(db.db, "begin", nullptr, nullptr, nullptr));
     sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db.db, "insert into keys (keyname) values (?)", -1, &insert, nullptr);
+    db.check(
+        sqlite3_prepare_v2(db.db, "insert into keys (keyname) values (?)", -1, &insert, nullptr));
     for (const FieldValue& row : rows) {
-        if (row) {
-            sqlite3_bind_text16(insert, 1, row->utf16(), int(row->size() * 2), SQLITE_TRANSIENT);
-        } else {
-            sqlite3_bind_null(insert, 1);
-        }
-        sqlite3_step(insert);
+        const QByteArray utf8 = row ? row->toUtf8() : QByteArray();
+        db.check(
+            row ? sqlite3_bind_text(insert, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT)
+                : sqlite3_bind_null(insert, 1));
+        const int rc = sqlite3_step(insert);
         sqlite3_reset(insert);
+        db.check(rc);
     }
     sqlite3_finalize(insert);
-    sqlite3_exec(db.db, "commit", nullptr, nullptr, nullptr);
+    db.check(sqlite3_exec(db.db, "commit", nullptr, nullptr, nullptr));
 }
 
 std::vector<FieldValue> TempProgramDir::storedKeys() const {
     Db db(keyDatabase());
     sqlite3_stmt* select = nullptr;
-    sqlite3_prepare_v2(db.db, "select keyname from keys order by rowid", -1, &select, nullptr);
+    db.check(
+        sqlite3_prepare_v2(db.db, "select keyname from keys order by rowid", -1, &select, nullptr));
     std::vector<FieldValue> keys;
-    while (sqlite3_step(select) == SQLITE_ROW) {
+    int rc;
+    while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
         if (sqlite3_column_type(select, 0) == SQLITE_NULL) {
             keys.emplace_back();
         } else {
             keys.emplace_back(
-                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(select, 0))));
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(select, 0)),
+                                  sqlite3_column_bytes(select, 0)));
         }
     }
     sqlite3_finalize(select);
+    db.check(rc);
     return keys;
 }
 

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 
 #include "tests/support/RecordingMessageBoxes.h"
 #include "toolkit/ErrorReport.h"
@@ -53,14 +54,28 @@ TEST(LabelTest, ADoubleClickIsReported) {
     EXPECT_EQ(doubleClicks.count(), 1);
 }
 
-TEST(ErrorReportTest, AHandlerErrorIsShownAndGoesNoFurther) {
-    test::RecordingMessageBoxes boxes;
-    bool after = false;
-    RunHandler(boxes, [] { throw RuntimeError(3021, QStringLiteral(u"没有当前记录。")); });
-    after = true;
-    EXPECT_TRUE(after);
-    ASSERT_EQ(boxes.prompts.size(), 1);
-    EXPECT_EQ(boxes.prompts.front(), QStringLiteral(u"实时错误 '3021':\r\n\r\n没有当前记录。"));
+TEST(ErrorReportTest, EachKindOfErrorIsShownWithItsNumberAndGoesNoFurther) {
+    const struct {
+        std::function<void()> fail;
+        QString report;
+    } cases[] = {
+        {[] { throw RuntimeError(3021, QStringLiteral(u"没有当前记录。")); },
+         QStringLiteral(u"实时错误 '3021':\r\n\r\n没有当前记录。")},
+        {[] { throw std::bad_alloc(); }, QStringLiteral(u"实时错误 '7':\r\n\r\n内存溢出")},
+        {[] { throw std::logic_error("boom"); },
+         QStringLiteral(u"实时错误 '51':\r\n\r\n内部错误：boom")},
+    };
+    for (const auto& c : cases) {
+        test::RecordingMessageBoxes boxes;
+        int stepsRun = 0;
+        RunHandler(boxes, [&] {
+            ++stepsRun;
+            c.fail();
+            ++stepsRun;  // never reached: the handler ends at its error
+        });
+        EXPECT_EQ(stepsRun, 1);
+        EXPECT_EQ(boxes.prompts, QStringList{c.report});
+    }
 }
 
 TEST(ErrorReportTest, AWiredHandlerReportsItsErrorAndTheWindowLivesOn) {

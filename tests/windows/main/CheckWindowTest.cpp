@@ -48,14 +48,45 @@ TEST_F(CheckWindowTest, ACleanMessageIsConfirmedInBlackAndCanBeCopied) {
     EXPECT_EQ(Label2()->foreColor(), kBlack);
 }
 
-TEST_F(CheckWindowTest, AnEmptyMessageIsReadAgainstNothingAndChangesNothing) {
-    open({QString("")});  // an empty keyword would hit any message that is not empty
-    QTest::keyClicks(smsmsg(), "   ");
-    QTest::keyClick(smsmsg(), Qt::Key_Return);
+TEST_F(CheckWindowTest, AReportInRedGivesWayToACleanVerdictInBlack) {
+    open({QStringLiteral("cash")});
+    QTest::keyClicks(smsmsg(), "cash");
     check();
-    EXPECT_EQ(smsmsg()->text(), QString());
-    EXPECT_EQ(Label2()->caption(), QStringLiteral(u"当前数据库中有1条关键字"));
-    EXPECT_FALSE(copyButton()->isVisible());
+    ASSERT_EQ(Label2()->foreColor(), kRed);
+
+    smsmsg()->setText(QStringLiteral("tea"));
+    check();
+    EXPECT_EQ(Label2()->caption(), kCleanVerdict);
+    EXPECT_EQ(Label2()->foreColor(), kBlack);
+    EXPECT_TRUE(copyButton()->isVisible());
+}
+
+TEST_F(CheckWindowTest, AnEmptyMessageLeavesTheLastResultAsItWas) {
+    open({QString("")});  // an empty keyword would hit any message that is not empty
+    const struct {
+        const char* before;  // the check that sets the result the empty one must keep
+        bool copyVisible;
+    } cases[] = {{"cash", false}, {"", true}};
+    for (const auto& c : cases) {
+        if (*c.before) {
+            smsmsg()->setText(QString::fromLatin1(c.before));
+            check();  // a hit on the empty keyword: red
+        } else {
+            dir.createWithSql("delete from keys");
+            smsmsg()->setText(QStringLiteral("tea"));
+            check();  // clean: black, and the copy button shows
+        }
+        const QString caption = Label2()->caption();
+        const OleColour colour = Label2()->foreColor();
+        ASSERT_EQ(copyButton()->isVisible(), c.copyVisible);
+
+        smsmsg()->setText(QStringLiteral("   \r\n "));
+        check();
+        EXPECT_EQ(smsmsg()->text(), QString());
+        EXPECT_EQ(Label2()->caption(), caption);
+        EXPECT_EQ(Label2()->foreColor(), colour);
+        EXPECT_EQ(copyButton()->isVisible(), c.copyVisible);
+    }
 }
 
 TEST_F(CheckWindowTest, TheCopyTakesTheTextAsEditedAfterTheCheck) {

@@ -1,0 +1,288 @@
+// Times the keyword manager with 100,000 keywords stored, each beside the bare floor it is
+// measured against in the same run, and prints the medians with their ratios:
+//
+//   insert   storing 100,000 typed lines (every tenth already stored), against a bare loop of
+//            prepared inserts of the same lines in one transaction; the whole click, with the
+//            list reread after it, beside it;
+//   refresh  rereading the list, against a bare read of the table into a QStringList;
+//   delete   a click deleting one keyword and rereading the list, against the same bare read;
+//   open     building, loading and showing the window; scroll, a jump to the last item and back;
+//            select, picking an item (shown for the record: no floor).
+//
+//   manager_bench [--repetitions=N] [Google Benchmark flags]
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QScrollBar>
+#include <QTest>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "store/Module1.h"
+#include "tests/support/KeyDatabase.h"
+#include "windows/edit/EditForm.h"
+#include "windows/edit/KeywordInsert.h"
+
+namespace {
+
+using namespace vorelta;
+
+constexpr int kStored = 100000;
+constexpr int kTyped = 100000;
+int gRepetitions = 5;
+
+// The stored keywords, and the text typed for the insert: every tenth line is stored already.
+struct Workload {
+    std::vector<FieldValue> stored = test::NumberedKeywords(kStored);
+    QString typed;
+    QStringList typedLines;
+    test::TempProgramDir original;
+
+    Workload() {
+        for (int i = 0; i < kTyped; ++i) {
+            typedLines << (i % 10 == 0 ? *stored[std::size_t(i)]
+                                       : QStringLiteral(u"新关键字%1").arg(i));
+        }
+        typed = typedLines.join(QStringLiteral("\r\n"));
+        original.createKeys(stored);
+    }
+};
+
+Workload& TheWorkload() {
+    static Workload workload;
+    return workload;
+}
+
+// A copy of the stored table in a program directory of its own, opened as the program does.
+struct Program {
+    test::TempProgramDir dir;
+    Module1 state;
+
+    Program() {
+        QFile::copy(TheWorkload().original.keyDatabase(), dir.keyDatabase());
+        state.KeyConnection.Open(ConnectionString(dir.path()));
+        state.KeyRecordset.Open(sql::kSelectAllKeys, state.KeyConnection, adOpenKeyset,
+                                adLockOptimistic);
+        state.KeyCount = state.KeyRecordset.RecordCount();
+    }
+};
+
+class Boxes final : public MessageBoxes {
+public:
+    void MsgBox(const QString& prompt) override {
+        std::fprintf(stderr, "message box: %s\n", prompt.toUtf8().constData());
+    }
+};
+
+void BareInsert(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        Program program;
+        sqlite3* db = program.state.KeyConnection.handle();
+        state.ResumeTiming();
+        sqlite3_exec(db, "begin immediate", nullptr, nullptr, nullptr);
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db, "insert into keys (keyname) values (?)", -1, &insert, nullptr);
+        for (const QString& line : TheWorkload().typedLines) {
+            const QByteArray utf8 = line.toUtf8();
+            sqlite3_bind_text(insert, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+            sqlite3_step(insert);
+            sqlite3_reset(insert);
+        }
+        sqlite3_finalize(insert);
+        sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
+    }
+}
+
+void InsertClick(benchmark::State& state) {
+    int added = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        Program program;
+        Boxes boxes;
+        edit window(program.state, boxes);
+        window.Form_Load();
+        window.key->setText(TheWorkload().typed);
+        const int before = program.state.KeyCount;
+        state.ResumeTiming();
+        window.Command1->click();
+        added = program.state.KeyCount - before;
+    }
+    state.counters["added"] = added;
+}
+
+void StoreKeywords(benchmark::State& state) {
+    const std::vector<QStringView> lines = KeywordLines(TheWorkload().typed);
+    std::int32_t added = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        Program program;
+        state.ResumeTiming();
+        StoreNewKeywords(program.state, lines, added);
+    }
+    state.counters["added"] = added;
+}
+
+void BareRead(benchmark::State& state) {
+    Program program;
+    sqlite3* db = program.state.KeyConnection.handle();
+    for (auto _ : state) {
+        QStringList keywords;
+        sqlite3_stmt* select = nullptr;
+        sqlite3_prepare_v2(db, "select keyname from keys", -1, &select, nullptr);
+        while (sqlite3_step(select) == SQLITE_ROW) {
+            keywords << QString::fromUtf8(
+                reinterpret_cast<const char*>(sqlite3_column_text(select, 0)),
+                sqlite3_column_bytes(select, 0));
+        }
+        sqlite3_finalize(select);
+        benchmark::DoNotOptimize(keywords.data());
+    }
+}
+
+void Refresh(benchmark::State& state) {
+    Program program;
+    Boxes boxes;
+    edit window(program.state, boxes);
+    for (auto _ : state) {
+        window.Form_Load();  // the load is the list refresh and nothing else
+    }
+}
+
+void DeleteClick(benchmark::State& state) {
+    Program program;
+    Boxes boxes;
+    edit window(program.state, boxes);
+    window.Form_Load();
+    int index = 0;
+    for (auto _ : state) {
+        window.List1->setListIndex(index += 7);
+        window.Command2->click();
+    }
+}
+
+void Open(benchmark::State& state) {
+    Program program;
+    Boxes boxes;
+    for (auto _ : state) {
+        edit window(program.state, boxes);
+        window.Form_Load();
+        window.show();
+        QCoreApplication::processEvents();
+        window.List1->repaint();
+    }
+}
+
+void ScrollAndSelect(benchmark::State& state) {
+    Program program;
+    Boxes boxes;
+    edit window(program.state, boxes);
+    window.Form_Load();
+    window.show();
+    QCoreApplication::processEvents();
+    for (auto _ : state) {
+        window.List1->scrollToBottom();
+        window.List1->repaint();
+        window.List1->setListIndex(kStored - 1);
+        window.List1->repaint();
+        window.List1->scrollToTop();
+        window.List1->repaint();
+        QTest::mouseClick(window.List1->viewport(), Qt::LeftButton, {}, QPoint(10, 5));
+        window.List1->repaint();
+    }
+    state.counters["selected"] = window.List1->ListIndex();
+}
+
+void Register() {
+    const auto add = [](const char* name, void (*run)(benchmark::State&), bool once = false) {
+        auto* b = benchmark::RegisterBenchmark(name, run)
+                      ->Repetitions(gRepetitions)
+                      ->Unit(benchmark::kMillisecond);
+        if (once) {
+            b->Iterations(1);
+        }
+    };
+    add("bare insert", BareInsert, true);
+    add("insert", StoreKeywords, true);
+    add("insert click", InsertClick, true);
+    add("bare read", BareRead);
+    add("refresh", Refresh);
+    add("delete click", DeleteClick);
+    add("open", Open);
+    add("scroll and select", ScrollAndSelect);
+}
+
+class MedianCollector : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.aggregate_name == "median") {
+                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+            }
+        }
+    }
+
+    double operator[](const std::string& name) const {
+        const auto it = medians.find(name);
+        return it == medians.end() ? -1 : it->second;
+    }
+
+private:
+    std::map<std::string, double> medians;
+};
+
+void PrintSummary(const MedianCollector& m) {
+    std::printf("\nKeyword manager, %d keywords stored. Medians in ms, same run.\n\n", kStored);
+    std::printf("| what | time | floor | floor time | ratio | target |\n");
+    std::printf("|---|---:|---|---:|---:|---:|\n");
+    const auto row = [&](const char* what, const char* floor, const char* target) {
+        const double time = m[what];
+        const double floorTime = floor ? m[floor] : -1;
+        if (time < 0) {
+            return;
+        }
+        if (floorTime > 0) {
+            std::printf("| %s | %.1f | %s | %.1f | %.2f | %s |\n", what, time, floor, floorTime,
+                        time / floorTime, target);
+        } else {
+            std::printf("| %s | %.1f | - | - | - | %s |\n", what, time, target);
+        }
+    };
+    row("insert", "bare insert", "<= 2.5");
+    row("insert click", "bare insert", "(list reread included)");
+    row("refresh", "bare read", "<= 2.5");
+    row("delete click", "bare read", "<= 3");
+    row("open", nullptr, "no visible pause");
+    row("scroll and select", nullptr, "no visible pause");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    std::vector<char*> passOn;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--repetitions=", 0) == 0) {
+            gRepetitions = std::max(2, std::stoi(arg.substr(14)));
+        } else {
+            passOn.push_back(argv[i]);
+        }
+    }
+    int passOnCount = int(passOn.size());
+    benchmark::Initialize(&passOnCount, passOn.data());
+    Register();
+    MedianCollector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    PrintSummary(collector);
+    benchmark::Shutdown();
+    return 0;
+}
