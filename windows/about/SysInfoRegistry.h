@@ -29,6 +29,11 @@ inline constexpr std::uint32_t kValueBufferSize = 1024;
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegDword = 4;
 inline constexpr long kErrorSuccess = 0;
+// Failure codes as the registry functions give them.
+inline constexpr long kErrorFileNotFound = 2;
+inline constexpr long kErrorAccessDenied = 5;
+inline constexpr long kErrorInvalidHandle = 6;
+inline constexpr long kErrorMoreData = 234;  // the value does not fit: size says what it needs
 
 // The three registry functions the lookup uses; 0 is success, anything else a failure code.
 class Registry {
@@ -57,13 +62,14 @@ std::string ValueText(const std::string& buffer, std::uint32_t size);
 
 // A REG_DWORD as text: the code of each character in capital hexadecimal without leading zeros,
 // from the last character to the first, appended to `digits`; then "&h" and those digits,
-// formatted as the number they denote, in decimal.
+// formatted as the number they denote, in decimal. Text that denotes no number (digits already
+// held on entry that are not hexadecimal, or more than 64 bits of them) stays "&h" and the digits.
 std::string DwordText(const std::string& valueText, std::string digits);
 
 // Reads one value as text. True with `KeyVal` set for REG_SZ and REG_DWORD, true with `KeyVal`
 // untouched for any other type; false with `KeyVal` empty when the key cannot be opened or the
 // value not read. The key is closed on every path, a failed open included. An InvalidCall
-// propagates to the caller.
+// (a value of size 0) propagates to the caller after the key has been closed.
 bool GetKeyValue(Registry& registry, std::uint32_t KeyRoot, const std::string& KeyName,
                  const std::string& SubKeyRef, std::string& KeyVal);
 
