@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <vector>
 
 namespace vorelta {
 
@@ -11,8 +12,14 @@ namespace vorelta {
 // LF (or a Unicode line or paragraph separator) is kept as a visible mark (␍, ␊, ␤) that reads
 // back as the character it stands for.
 //
+// Long lines are laid out in pieces: the editor lays out a whole paragraph on every keystroke,
+// which freezes the window for a line of a megabyte. A line longer than a piece is held as
+// several document blocks joined by soft breaks, which read back as nothing and behave as one
+// line for typing, deleting, caret movement and copying.
+//
 // Change is raised after every edit that changes the text, and inside setText when the new text
-// differs from the old one, before setText returns.
+// differs from the old one, before setText returns. A write from code clears the undo history:
+// it is not a step of the user's that Ctrl+Z could take back.
 class TextBox : public QPlainTextEdit {
     Q_OBJECT
 
@@ -26,19 +33,35 @@ Q_SIGNALS:
     void Change();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
+    QMimeData* createMimeDataFromSelection() const override;
 
 private:
-    void onDocumentChanged();
     void render(const QString& text);
-    QString readDocument() const;
+    void onContentsChange(int position, int removed, int added);
+    QString readRange(int from, int to, int& breaks, std::vector<int>& softBreaks) const;
+    qsizetype textOffsetOf(int position) const;
+    bool isSoftBreakAt(int position) const;
 
-    QString text_;  // the text as CR LF text, kept in step with the document
+    void insertLineBreak();
+    bool deleteAcrossSoftBreak(const QKeyEvent* event);
+    void removeEmptyPieces();
+
+    QString text_;  // the text as CR LF text, kept in step with the document on every edit
+    // Document positions of the block separators that are soft breaks, ascending.
+    std::vector<int> softBreaks_;
+    int blockCount_ = 1;
+    int edits_ = 0;  // document edits seen, to tell a caret move from an edit
     bool rendering_ = false;
+    bool emptyPieceLeft_ = false;
 };
 
 // Text as a text box holds it (CR LF breaks, marks for lone breaks) <-> the text it shows.
 namespace textbox {
+// Lines longer than this many code units are laid out in pieces of this length.
+inline constexpr int kPieceLength = 1000;
+
 // True when every CR and LF in the text belongs to a CR LF pair and no Unicode line or
 // paragraph separator occurs: then the text can be shown as plain lines.
 bool HasOnlyPairedBreaks(const QString& text);
