@@ -5,6 +5,7 @@
 #include "store/Module1.h"
 #include "toolkit/Form.h"
 #include "toolkit/Runtime.h"
+#include "windows/about/SysInfoRegistry.h"
 #include "windows/main/MainForm.h"
 
 int main(int argc, char* argv[]) {
@@ -15,7 +16,9 @@ int main(int argc, char* argv[]) {
 
     vorelta::Module1 state;
     vorelta::QtMessageBoxes boxes;
-    vorelta::main window(state, vorelta::App::Path(), boxes);
+    vorelta::QtProcessStarter starter;
+    vorelta::main window(state, vorelta::App::Path(), boxes, starter,
+                         vorelta::sysinfo::PlatformRegistry());
     if (!window.Load()) {
         return 1;
     }

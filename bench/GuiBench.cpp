@@ -24,7 +24,9 @@
 
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
+#include "tests/support/MemoryRegistry.h"
 #include "tests/support/RecordingMessageBoxes.h"
+#include "tests/support/RecordingProcessStarter.h"
 #include "toolkit/Form.h"
 #include "toolkit/Label.h"
 #include "toolkit/TextBox.h"
@@ -155,7 +157,7 @@ public:
             keywords.emplace_back(source.word());
         }
         dir_.createKeys(keywords);
-        window_ = std::make_unique<vorelta::main>(state_, dir_.path(), boxes_);
+        window_ = std::make_unique<vorelta::main>(state_, dir_.path(), boxes_, starter_, registry_);
         if (!window_->Load()) {
             std::fprintf(stderr, "key.mdb did not open\n");
             std::exit(1);
@@ -287,6 +289,8 @@ private:
     test::TempProgramDir dir_;
     Module1 state_;
     test::RecordingMessageBoxes boxes_;
+    test::RecordingProcessStarter starter_;
+    test::MemoryRegistry registry_;
     std::unique_ptr<vorelta::main> window_;
     TextBox* smsmsg_ = nullptr;
     Label* lrs_ = nullptr;

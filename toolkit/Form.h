@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QPushButton>
+#include <array>
 #include <span>
 #include <type_traits>
 #include <variant>
@@ -13,6 +14,7 @@
 
 #include "toolkit/Geometry.h"
 #include "toolkit/Label.h"
+#include "toolkit/Line.h"
 #include "toolkit/ListBox.h"
 #include "toolkit/TextBox.h"
 
@@ -73,6 +75,28 @@ void BuildControls(Form* form, std::span<const ControlDef<Form>> controls) {
             def.member);
     }
     form_detail::OrderFocus(std::move(focusOrder));
+}
+
+// One line of a window's control array of lines: the array member, the index, the ends in
+// twips, the colour and the width in pixels.
+template <class Form, std::size_t N>
+struct LineDef {
+    std::array<Line*, N> Form::*array;
+    std::size_t index;
+    TwipsPoint from;
+    TwipsPoint to;
+    OleColour colour;
+    int width;
+};
+
+// Draws the lines of `form` from its table, beneath every control.
+template <class Form, std::size_t N>
+void BuildLines(Form* form, std::span<const LineDef<Form, N>> lines) {
+    for (const LineDef<Form, N>& def : lines) {
+        auto* line = new Line(form, def.from, def.to, def.colour, def.width);
+        line->lower();
+        (form->*def.array)[def.index] = line;
+    }
 }
 
 // A window shown modally. Enter clicks the focused button, or else the default button if the

@@ -2,6 +2,7 @@
 
 // Window layouts are given in twips: 1440 per inch, 15 per pixel at 96 dots per inch.
 
+#include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <cmath>
@@ -24,6 +25,13 @@ struct TwipsRect {
         return {TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width),
                 TwipsToPixels(height)};
     }
+};
+
+struct TwipsPoint {
+    int x;
+    int y;
+
+    QPoint toPixels() const { return {TwipsToPixels(x), TwipsToPixels(y)}; }
 };
 
 struct TwipsSize {

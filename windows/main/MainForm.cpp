@@ -6,6 +6,7 @@
 #include "toolkit/Form.h"
 #include "toolkit/Label.h"
 #include "toolkit/TextBox.h"
+#include "windows/about/AboutForm.h"
 #include "windows/edit/EditForm.h"
 #include "windows/main/MessageCheck.h"
 
@@ -31,13 +32,16 @@ constexpr qreal kMessageFontPoints = 10.5;
 
 }  // namespace
 
-main::main(Module1& state, QString appPath, MessageBoxes& boxes, QWidget* parent)
+main::main(Module1& state, QString appPath, MessageBoxes& boxes, ProcessStarter& starter,
+           sysinfo::Registry& registry, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       state_(state),
       appPath_(std::move(appPath)),
-      boxes_(boxes) {
+      boxes_(boxes),
+      starter_(starter),
+      registry_(registry) {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(App::Title);
     FixClientSize(this, kClientSize);
@@ -64,10 +68,16 @@ bool main::Load() {
         Form_Load();
         return true;
     } catch (const RuntimeError& error) {
-        boxes_.MsgBox(ErrorReportText(error) + QStringLiteral("\r\n\r\n") +
-                      KeyDatabasePath(appPath_));
-        return false;
+        reportStartupFailure(error);
+    } catch (const std::bad_alloc&) {
+        // A huge or hostile key.mdb may not fit in memory.
+        reportStartupFailure(RuntimeError(7, QStringLiteral(u"内存溢出")));
     }
+    return false;
+}
+
+void main::reportStartupFailure(const RuntimeError& error) {
+    boxes_.MsgBox(ErrorReportText(error) + QStringLiteral("\r\n\r\n") + KeyDatabasePath(appPath_));
 }
 
 void main::Form_Load() {
@@ -87,7 +97,9 @@ void main::Command1_Click() {
 }
 
 void main::Command3_Click() {
-    // Opens the About window modally.
+    frmAbout about(boxes_, starter_, registry_, this);
+    about.Form_Load();
+    ShowModal(about);
 }
 
 void main::smsmsg_Change() {

@@ -4,6 +4,7 @@
 
 #include "store/Module1.h"
 #include "toolkit/Runtime.h"
+#include "windows/about/SysInfoRegistry.h"
 
 class QPushButton;
 
@@ -18,7 +19,8 @@ class main : public QWidget {
     Q_OBJECT
 
 public:
-    main(Module1& state, QString appPath, MessageBoxes& boxes, QWidget* parent = nullptr);
+    main(Module1& state, QString appPath, MessageBoxes& boxes, ProcessStarter& starter,
+         sysinfo::Registry& registry, QWidget* parent = nullptr);
 
     // Runs the start-up sequence before the window is shown. False when key.mdb cannot be
     // used; the reason, with the file's full path, has then been reported.
@@ -26,6 +28,7 @@ public:
 
 private:
     void Form_Load();
+    void reportStartupFailure(const RuntimeError& error);
     void Command1_Click();
     void Command3_Click();
     void smsmsg_Change();
@@ -36,6 +39,8 @@ private:
     Module1& state_;
     const QString appPath_;
     MessageBoxes& boxes_;
+    ProcessStarter& starter_;
+    sysinfo::Registry& registry_;
 
 public:
     // The controls, as the window's layout table creates them.

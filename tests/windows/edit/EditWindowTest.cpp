@@ -8,7 +8,9 @@
 #include "store/Module1.h"
 #include "tests/support/Input.h"
 #include "tests/support/KeyDatabase.h"
+#include "tests/support/MemoryRegistry.h"
 #include "tests/support/RecordingMessageBoxes.h"
+#include "tests/support/RecordingProcessStarter.h"
 #include "windows/edit/EditForm.h"
 #include "windows/main/MainForm.h"
 #include "windows/main/MessageCheck.h"
@@ -276,12 +278,14 @@ protected:
     TempProgramDir dir;
     Module1 state;
     RecordingMessageBoxes boxes;
+    RecordingProcessStarter starter;
+    MemoryRegistry registry;
     std::unique_ptr<vorelta::main> window;
 };
 
 TEST_F(ManagerFromMainWindowTest, AChangeTakesEffectAtTheNextCheckAndEachOpeningStartsAfresh) {
     dir.createKeys({Key(u"cash")});
-    window = std::make_unique<vorelta::main>(state, dir.path(), boxes);
+    window = std::make_unique<vorelta::main>(state, dir.path(), boxes, starter, registry);
     ASSERT_TRUE(window->Load());
     window->show();
 

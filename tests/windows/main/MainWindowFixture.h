@@ -8,7 +8,9 @@
 
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
+#include "tests/support/MemoryRegistry.h"
 #include "tests/support/RecordingMessageBoxes.h"
+#include "tests/support/RecordingProcessStarter.h"
 #include "toolkit/Label.h"
 #include "toolkit/TextBox.h"
 #include "windows/main/MainForm.h"
@@ -19,7 +21,7 @@ namespace vorelta::test {
 class MainWindowTest : public testing::Test {
 protected:
     bool load() {
-        window = std::make_unique<vorelta::main>(state, dir.path(), boxes);
+        window = std::make_unique<vorelta::main>(state, dir.path(), boxes, starter, registry);
         return window->Load();
     }
 
@@ -46,6 +48,8 @@ protected:
     TempProgramDir dir;
     Module1 state;
     RecordingMessageBoxes boxes;
+    RecordingProcessStarter starter;
+    MemoryRegistry registry;
     std::unique_ptr<vorelta::main> window;
 };
 

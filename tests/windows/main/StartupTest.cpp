@@ -15,7 +15,7 @@ TEST_F(StartupTest, TheCountLineShowsHowManyKeywordsAreStored) {
         TempProgramDir own;
         own.createKeys(NumberedKeywords(count));
         Module1 shared;
-        vorelta::main window(shared, own.path(), boxes);
+        vorelta::main window(shared, own.path(), boxes, starter, registry);
         ASSERT_TRUE(window.Load());
         EXPECT_EQ(shared.KeyCount, count);
         EXPECT_EQ(window.findChild<Label*>(QStringLiteral("Label2"))->caption(),
@@ -49,7 +49,7 @@ TEST_F(StartupTest, AnUnusableDatabaseIsReportedWithItsPathAndNothingIsCreated) 
         const bool existed = own.hasKeyDatabase();
         RecordingMessageBoxes prompts;
         Module1 shared;
-        vorelta::main window(shared, own.path(), prompts);
+        vorelta::main window(shared, own.path(), prompts, starter, registry);
 
         EXPECT_FALSE(window.Load()) << broken.what;
         ASSERT_EQ(prompts.prompts.size(), 1) << broken.what;
