@@ -36,6 +36,8 @@ edit::edit(Module1& state, MessageBoxes& boxes, QWidget* parent)
     resize(kClientSize.toPixels());
     BuildControls<edit>(this, kControls);
     key->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The text box covers the top of the count line: its text sits at the bottom to stay seen.
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
     Command1->setFocus();
 
     WireHandler(boxes_, Command1, &QPushButton::clicked, this, &edit::Command1_Click);
@@ -75,8 +77,14 @@ void edit::Command1_Click() {
         StoreNewKeywords(state_, lines, added);
     } catch (...) {
         // What was stored before the error counts and shows; the typed text stays for a retry.
+        // With nothing stored the list is not read again: after a lock held too long that
+        // would only cost the user a second wait for the same error.
         try {
-            ShowInsertResult(added);
+            if (added > 0) {
+                ShowInsertResult(added);
+            } else {
+                Label2->setCaption(QStringLiteral(u"成功添加%1条关键字").arg(added));
+            }
         } catch (...) {
         }
         throw;
