@@ -1,9 +1,14 @@
 #include "windows/edit/KeywordInsert.h"
 
-#include <QSet>
+#include <algorithm>
+#include <bit>
 #include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/Text.h"
+#include "store/TextCodec.h"
 
 namespace vorelta {
 
@@ -11,37 +16,87 @@ namespace {
 
 const QString kLineBreak = QStringLiteral("\r\n");
 
-// Every keyword now in the table, read once instead of looking each line up on its own.
-QSet<QString> StoredKeywords(Connection& connection) {
-    Recordset stored;
-    stored.Open(sql::kSelectKeynames, connection, adOpenKeyset, adLockReadOnly,
-                adOptionUnspecified);
-    const std::vector<FieldValue>& column = stored.Column(kKeynameField);
-    QSet<QString> keywords;
-    keywords.reserve(qsizetype(column.size()));
-    for (const FieldValue& value : column) {
-        if (value) {
-            keywords.insert(*value);
+// Every keyword now in the table, read once instead of looking each line up on its own, and
+// compared by its stored bytes as the database compares keyname. The bytes sit side by side in
+// one block and an open-addressed table points into it: a hundred thousand keywords cost two
+// allocations instead of one each.
+class StoredKeywords {
+public:
+    StoredKeywords(Connection& connection, std::size_t expected) {
+        resize(std::bit_ceil(2 * expected + 16));
+        ForEachStoredBytes(connection, sql::kSelectKeynames,
+                           [this](std::string_view bytes) { add(bytes); });
+    }
+
+    // True when the keyword was not stored yet, and is counted as stored from now on.
+    bool add(QStringView keyword) {
+        scratch_.clear();
+        AppendStoredText(keyword, scratch_);
+        return add(std::string_view(scratch_));
+    }
+
+private:
+    struct Slot {
+        std::size_t hash = 0;  // 0: empty
+        std::size_t offset = 0;
+        std::size_t length = 0;
+    };
+
+    bool add(std::string_view bytes) {
+        const std::size_t hash = std::hash<std::string_view>()(bytes) | 1;
+        std::size_t at = hash & mask_;
+        for (; slots_[at].hash != 0; at = (at + 1) & mask_) {
+            const Slot& slot = slots_[at];
+            if (slot.hash == hash && bytesOf(slot) == bytes) {
+                return false;
+            }
+        }
+        slots_[at] = {hash, bytes_.size(), bytes.size()};
+        bytes_.append(bytes);
+        if (++count_ * 2 > slots_.size()) {
+            resize(slots_.size() * 2);
+        }
+        return true;
+    }
+
+    std::string_view bytesOf(const Slot& slot) const {
+        return std::string_view(bytes_).substr(slot.offset, slot.length);
+    }
+
+    void resize(std::size_t capacity) {
+        std::vector<Slot> old(capacity);
+        old.swap(slots_);
+        mask_ = capacity - 1;
+        for (const Slot& slot : old) {
+            if (slot.hash != 0) {
+                std::size_t at = slot.hash & mask_;
+                while (slots_[at].hash != 0) {
+                    at = (at + 1) & mask_;
+                }
+                slots_[at] = slot;
+            }
         }
     }
-    return keywords;
-}
+
+    std::string bytes_;
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+    std::size_t count_ = 0;
+    std::string scratch_;
+};
 
 void InsertKeywords(Module1& state, const std::vector<QStringView>& lines, std::int32_t& added) {
-    QSet<QString> stored = StoredKeywords(state.KeyConnection);
+    // The tracked count is a good guess at the table's size; the table grows when it is wrong.
+    StoredKeywords stored(state.KeyConnection,
+                          std::size_t(std::max(state.KeyCount, 0)) + lines.size());
     for (const QStringView line : lines) {
         const QStringView trimmed = TrimBlanks(line);
-        if (trimmed.isEmpty()) {
-            continue;
-        }
-        QString keyword = trimmed.toString();
-        if (stored.contains(keyword)) {
+        if (trimmed.isEmpty() || !stored.add(trimmed)) {
             continue;
         }
         state.KeyRecordset.AddNew();
-        state.KeyRecordset.Fields(kKeynameField).SetValue(keyword);
+        state.KeyRecordset.Fields(kKeynameField).SetValue(trimmed.toString());
         state.KeyRecordset.Update();
-        stored.insert(std::move(keyword));
         ++added;
     }
 }
