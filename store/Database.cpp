@@ -88,26 +88,63 @@ RuntimeError NoCurrentRecord() {
                         QStringLiteral(u"BOF 或 EOF 中有一个是“真”，或者当前的记录已被删除。"));
 }
 
-// The value of "Data Source" in a connection string of "key=value" pieces separated by ';'.
-// A piece without '=' belongs to the value before it, so a path containing ';' survives.
-QString DataSourceOf(const QString& connectionString) {
+struct ConnectionSettings {
     QString dataSource;
-    bool inDataSource = false;
-    for (const QString& piece : connectionString.split(u';')) {
-        const qsizetype equals = piece.indexOf(u'=');
-        if (equals < 0) {
-            if (inDataSource) {
-                dataSource += u';' + piece;
-            }
+    QString mode;
+    QString busyTimeout;
+};
+
+// A connection string is "name=value" pieces separated by ';'. "Data Source" comes last and
+// its value is all the rest, so that a path may hold ';', '=' or text that looks like another
+// setting. Pieces of other names are ignored, as are pieces without '='.
+ConnectionSettings SettingsOf(const QString& connectionString) {
+    ConnectionSettings settings;
+    for (qsizetype start = 0; start < connectionString.size();) {
+        const qsizetype equals = connectionString.indexOf(u'=', start);
+        qsizetype end = connectionString.indexOf(u';', start);
+        if (end < 0) {
+            end = connectionString.size();
+        }
+        if (equals < 0 || equals > end) {
+            start = end + 1;
             continue;
         }
-        inDataSource =
-            piece.left(equals).trimmed().compare(u"Data Source", Qt::CaseInsensitive) == 0;
-        if (inDataSource) {
-            dataSource = piece.mid(equals + 1);
+        const QString name = connectionString.mid(start, equals - start).trimmed();
+        if (name.compare(u"Data Source", Qt::CaseInsensitive) == 0) {
+            settings.dataSource = connectionString.mid(equals + 1);
+            break;
         }
+        const QString value = connectionString.mid(equals + 1, end - equals - 1);
+        if (name.compare(u"Mode", Qt::CaseInsensitive) == 0) {
+            settings.mode = value;
+        } else if (name.compare(u"Busy Timeout", Qt::CaseInsensitive) == 0) {
+            settings.busyTimeout = value;
+        }
+        start = end + 1;
     }
-    return dataSource;
+    return settings;
+}
+
+RuntimeError BadConnectionString(const QString& why) {
+    return RuntimeError(adErrBadConnectionString, why);
+}
+
+// "Mode=Read" opens the file for reading only: nothing can be written through the connection.
+bool IsReadOnlyMode(const QString& mode) {
+    return mode.trimmed().compare(u"Read", Qt::CaseInsensitive) == 0;
+}
+
+// "Busy Timeout=<ms>" sets how long a statement waits for another program's lock.
+int BusyTimeoutOf(const QString& setting) {
+    if (setting.isNull()) {
+        return kBusyTimeoutMs;
+    }
+    bool ok = false;
+    const int milliseconds = setting.trimmed().toInt(&ok);
+    if (!ok || milliseconds < 0) {
+        throw BadConnectionString(QStringLiteral(u"连接字符串中的等待时间无效。"));
+    }
+    return milliseconds;
 }
 
 Statement Prepare(sqlite3* db, const QString& sql) {
@@ -244,17 +281,23 @@ void Connection::Open(const QString& connectionString, const QString& /*userId*/
     if (db_) {
         throw ObjectOpen();
     }
-    const QString path = DataSourceOf(connectionString);
+    const ConnectionSettings settings = SettingsOf(connectionString);
+    const QString& path = settings.dataSource;
     if (path.isEmpty()) {
-        throw RuntimeError(adErrBadConnectionString,
-                           QStringLiteral(u"连接字符串中没有指定数据源。"));
+        throw BadConnectionString(QStringLiteral(u"连接字符串中没有指定数据源。"));
     }
-    sqlite3* db = nullptr;
+    const int busyTimeoutMs = BusyTimeoutOf(settings.busyTimeout);
     // No SQLITE_OPEN_CREATE: a missing file is an error, never a new empty database.
-    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    const int flags = IsReadOnlyMode(settings.mode) ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, flags, nullptr);
     if (rc == SQLITE_OK) {
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_busy_timeout(db, busyTimeoutMs);
         // Opening is lazy; reading the schema is what tells a database from any other file.
+        // The journal mode stays as the file has it: the rollback journal of a file made by
+        // us leaves nothing beside key.mdb once a transaction ends, and a file that another
+        // program keeps in WAL mode is that program's choice (SQLite folds the WAL back into
+        // the file when the last connection closes).
         rc = sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr);
     }
     if (rc != SQLITE_OK) {
@@ -560,6 +603,23 @@ int Recordset::columnIndex(const QString& name) const {
     }
     throw RuntimeError(adErrItemNotFound,
                        QStringLiteral(u"在对应所需名称或序数的集合中，未找到项目。"));
+}
+
+void ForEachStoredBytes(Connection& connection, const QString& source,
+                        const std::function<void(std::string_view)>& row) {
+    sqlite3* db = connection.handle();
+    Statement statement = Prepare(db, source);
+    int rc;
+    while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        if (sqlite3_column_type(statement.get(), 0) != SQLITE_NULL) {
+            const auto* bytes =
+                reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
+            row({bytes, std::size_t(sqlite3_column_bytes(statement.get(), 0))});
+        }
+    }
+    if (rc != SQLITE_DONE) {
+        throw SqliteError(db, rc);
+    }
 }
 
 }  // namespace vorelta

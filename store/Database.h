@@ -9,9 +9,11 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/RuntimeError.h"
@@ -45,8 +47,11 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Opens the database named by "Data Source=" in the connection string. The file must exist
-    // and be a database: it is never created here.
+    // Opens the database named by "Data Source=" in the connection string, which is its last
+    // setting: the path is the whole rest of the string. The file must exist and be a
+    // database: it is never created here. Two settings more are understood:
+    // "Mode=Read" opens the file for reading only, and "Busy Timeout=<ms>" sets how long each
+    // statement waits for a lock another program holds (5000 ms when not given).
     void Open(const QString& connectionString, const QString& userId = {},
               const QString& password = {}, int options = adOptionUnspecified);
     bool IsOpen() const { return db_ != nullptr; }
@@ -144,5 +149,11 @@ private:
         std::vector<std::string> bytes;
     } insertScratch_;
 };
+
+// Runs a statement and hands the first column of each row to `row` as the bytes it is stored
+// as (Null rows are skipped), without turning them into text: for reads whose rows are only
+// compared, as the database itself compares them.
+void ForEachStoredBytes(Connection& connection, const QString& source,
+                        const std::function<void(std::string_view)>& row);
 
 }  // namespace vorelta

@@ -1,5 +1,6 @@
 #include "store/TextCodec.h"
 
+#include <QStringDecoder>
 #include <cstring>
 
 namespace vorelta {
@@ -32,69 +33,45 @@ void AppendCodePoint(char32_t code, std::string& out) {
     }
 }
 
-// Only the encoded surrogates (ED A0..BF) need more than the standard decoder.
-bool HasEncodedSurrogate(const char* bytes, qsizetype size) {
-    const char* end = bytes + size;
-    for (const char* at = bytes;
-         (at = static_cast<const char*>(std::memchr(at, 0xED, std::size_t(end - at)))) != nullptr;
-         ++at) {
-        if (at + 1 < end && (static_cast<unsigned char>(at[1]) & 0xE0) == 0xA0) {
-            return true;
-        }
-    }
-    return false;
+// Standard UTF-8, with one difference from QString::fromUtf8: a U+FEFF at the start is a
+// character of the keyword (a zero-width no-break space), not a byte order mark to drop.
+QString DecodeUtf8(const char* bytes, qsizetype size) {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                       QStringConverter::Flag::ConvertInitialBom);
+    return decoder(QByteArrayView(bytes, size));
 }
 
-// Decodes one character at `at`, surrogates included; false for a byte that starts none.
-bool DecodeOne(const unsigned char*& at, const unsigned char* end, char32_t& code) {
-    const unsigned char lead = *at;
-    int length = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        code = lead;
+// Where the next encoded surrogate (ED A0..BF 80..BF) starts at or after `at`; `end` if none.
+// Only these three bytes need more than the standard decoder.
+const char* NextEncodedSurrogate(const char* at, const char* end) {
+    while ((at = static_cast<const char*>(std::memchr(at, 0xED, std::size_t(end - at))))) {
+        if (end - at >= 3 && (static_cast<unsigned char>(at[1]) & 0xE0) == 0xA0 &&
+            (static_cast<unsigned char>(at[2]) & 0xC0) == 0x80) {
+            return at;
+        }
         ++at;
-        return true;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2, code = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, code = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, code = lead & 0x07, minimum = 0x10000;
-    } else {
-        return false;
     }
-    if (end - at < length) {
-        return false;
-    }
-    for (int i = 1; i < length; ++i) {
-        if ((at[i] & 0xC0) != 0x80) {
-            return false;
-        }
-        code = code << 6 | (at[i] & 0x3F);
-    }
-    if (code < minimum || code > 0x10FFFF) {
-        return false;
-    }
-    at += length;
-    return true;
+    return end;
 }
 
-QString DecodeWithSurrogates(const char* bytes, qsizetype size) {
+char16_t EncodedSurrogate(const char* at) {
+    return char16_t(0xD000 | (static_cast<unsigned char>(at[1]) & 0x3F) << 6 |
+                    (static_cast<unsigned char>(at[2]) & 0x3F));
+}
+
+// The bytes between the surrogates go through the standard decoder, so that every other byte
+// reads exactly as it would in a text without surrogates, invalid ones included.
+QString DecodeWithSurrogates(const char* bytes, const char* firstSurrogate, const char* end) {
     QString text;
-    text.reserve(size);
-    const auto* at = reinterpret_cast<const unsigned char*>(bytes);
-    const auto* end = at + size;
-    while (at < end) {
-        char32_t code = 0;
-        if (!DecodeOne(at, end, code)) {
-            text += QChar(QChar::ReplacementCharacter);
-            ++at;
-        } else if (code >= 0x10000) {
-            text += QChar(QChar::highSurrogate(code));
-            text += QChar(QChar::lowSurrogate(code));
-        } else {
-            text += QChar(char16_t(code));
+    text.reserve(end - bytes);
+    for (const char *at = bytes, *surrogate = firstSurrogate; at < end;
+         surrogate = NextEncodedSurrogate(at, end)) {
+        text += DecodeUtf8(at, surrogate - at);
+        if (surrogate == end) {
+            break;
         }
+        text += QChar(EncodedSurrogate(surrogate));
+        at = surrogate + 3;
     }
     return text;
 }
@@ -118,10 +95,15 @@ void AppendStoredText(QStringView text, std::string& out) {
 }
 
 QString ReadStoredText(const char* bytes, qsizetype size) {
-    if (!HasEncodedSurrogate(bytes, size)) {
-        return QString::fromUtf8(bytes, size);
+    if (size <= 0) {
+        return {};
     }
-    return DecodeWithSurrogates(bytes, size);
+    const char* end = bytes + size;
+    const char* surrogate = NextEncodedSurrogate(bytes, end);
+    if (surrogate == end) {
+        return DecodeUtf8(bytes, size);
+    }
+    return DecodeWithSurrogates(bytes, surrogate, end);
 }
 
 }  // namespace vorelta

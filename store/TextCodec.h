@@ -14,7 +14,8 @@ namespace vorelta {
 // Appends the text's bytes to `out`.
 void AppendStoredText(QStringView text, std::string& out);
 
-// The text those bytes stand for. A byte that is no part of a character reads as U+FFFD.
+// The text those bytes stand for. Bytes that are no part of a character read as U+FFFD, as
+// QString::fromUtf8 reads them; a U+FEFF at the start stays.
 QString ReadStoredText(const char* bytes, qsizetype size);
 
 }  // namespace vorelta

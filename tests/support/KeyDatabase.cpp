@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <QDir>
 #include <QFile>
 #include <stdexcept>
 
@@ -28,6 +29,12 @@ struct Db {
 }  // namespace
 
 TempProgramDir::TempProgramDir() : path_(dir_.path()) {}
+
+TempProgramDir::TempProgramDir(const QString& folderName) : path_(dir_.path() + u'/' + folderName) {
+    if (!QDir().mkpath(path_)) {
+        throw std::runtime_error("cannot create the program directory");
+    }
+}
 
 QString TempProgramDir::keyDatabase() const {
     return KeyDatabasePath(path_);
@@ -94,6 +101,16 @@ std::vector<FieldValue> TempProgramDir::storedKeys() const {
     sqlite3_finalize(select);
     db.check(rc);
     return keys;
+}
+
+QByteArray TempProgramDir::fileBytes() const {
+    QFile file(keyDatabase());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList TempProgramDir::files() const {
+    return QDir(path_).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                                 QDir::Name);
 }
 
 void TempProgramDir::writeFile(const QByteArray& bytes) {

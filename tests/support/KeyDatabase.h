@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@ namespace vorelta::test {
 class TempProgramDir {
 public:
     TempProgramDir();
+    // The program directory is a folder of this name inside the temporary folder.
+    explicit TempProgramDir(const QString& folderName);
 
     const QString& path() const { return path_; }
     QString keyDatabase() const;
@@ -31,6 +34,10 @@ public:
     void insertKeys(const std::vector<FieldValue>& rows);
     // Every keyname in the table, in rowid order.
     std::vector<FieldValue> storedKeys() const;
+    // key.mdb's bytes as they are now; empty when there is no such file.
+    QByteArray fileBytes() const;
+    // Names of the files in the program directory, key.mdb included.
+    QStringList files() const;
 
 private:
     void exec(const std::string& sql) const;

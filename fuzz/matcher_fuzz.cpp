@@ -1,0 +1,38 @@
+// The matcher against the row-by-row search: every kind of matcher reports the same rows.
+//
+// Input: UTF-16 units split at U+0001; the first piece is the message, each further piece a
+// keyword, and a piece of exactly U+0002 a row without a keyword (Null). The first byte's low
+// bit repeats the message until it is past the short-message limit, so that long messages
+// reach the automaton with few bytes.
+
+#include <QStringList>
+
+#include "fuzz/FuzzInput.h"
+#include "tests/support/RowByRowScan.h"
+#include "windows/main/KeywordMatcher.h"
+
+using namespace vorelta;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    const bool lengthen = data[0] & 1;
+    const QStringList pieces = fuzz::Utf16Units(data + 1, size - 1).split(QChar(u'\x01'));
+    QString message = pieces.front();
+    if (lengthen && !message.isEmpty()) {
+        while (message.size() <= kShortMessageLimit) {
+            message += message;
+        }
+    }
+    std::vector<FieldValue> keywords;
+    for (qsizetype i = 1; i < pieces.size(); ++i) {
+        keywords.push_back(pieces[i] == QStringView(u"\x02") ? FieldValue() : pieces[i]);
+    }
+    const std::vector<std::size_t> expected = test::RowByRowHits(message, keywords);
+    for (const MatcherKind kind :
+         {MatcherKind::ByLength, MatcherKind::KeywordByKeyword, MatcherKind::Automaton}) {
+        fuzz::Require(FindHits(message, keywords, kind) == expected);
+    }
+    return 0;
+}

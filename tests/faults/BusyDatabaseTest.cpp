@@ -1,0 +1,149 @@
+// Another program holding a write lock on key.mdb while the user checks, inserts or deletes.
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "tests/faults/FaultSession.h"
+
+namespace vorelta::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Rows = std::vector<FieldValue>;
+
+const QString kBusyReport =
+    QStringLiteral(u"实时错误 '5':\r\n\r\n数据库文件正被其他程序使用，请稍后再试。");
+
+// Another program's write transaction on key.mdb: while it is open nobody else can read.
+class ForeignWriteLock {
+public:
+    explicit ForeignWriteLock(const QString& path) {
+        sqlite3_open_v2(path.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+        EXPECT_EQ(sqlite3_exec(db_, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    ~ForeignWriteLock() {
+        if (releaser_.joinable()) {
+            releaser_.join();
+        } else {
+            sqlite3_exec(db_, "rollback", nullptr, nullptr, nullptr);
+        }
+        sqlite3_close(db_);
+    }
+    // Ends the transaction from another thread after a while, as the other program would,
+    // while this thread is inside the statement that waits.
+    void releaseAfter(std::chrono::milliseconds delay) {
+        releaser_ = std::thread([this, delay] {
+            std::this_thread::sleep_for(delay);
+            sqlite3_exec(db_, "commit", nullptr, nullptr, nullptr);
+        });
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+    std::thread releaser_;
+};
+
+// One user action and what it leaves behind, with and without success.
+struct Action {
+    const char* name;
+    std::function<void(FaultSession&)> run;
+    // Checks the outcome; `succeeded` tells which is expected.
+    std::function<void(FaultSession&, bool succeeded)> verify;
+};
+
+const QString kStored = QStringLiteral(u"中奖");
+const QString kTypedMessage = QStringLiteral(u" 恭喜 中奖 ");
+const QString kTypedKeywords = QStringLiteral(u"发票\r\n代开");
+
+std::vector<Action> Actions() {
+    return {
+        {"check", [](FaultSession& s) { s.check(kTypedMessage); },
+         [](FaultSession& s, bool succeeded) {
+             EXPECT_EQ(s.message(), QStringLiteral(u"恭喜中奖"));
+             const QString verdict =
+                 s.checker->findChild<Label*>(QStringLiteral("Label2"))->caption();
+             EXPECT_EQ(verdict.contains(kStored), succeeded) << verdict.toStdString();
+         }},
+        {"insert", [](FaultSession& s) { s.insert(kTypedKeywords); },
+         [](FaultSession& s, bool succeeded) {
+             EXPECT_EQ(s.manager->key->text(), kTypedKeywords);
+             const Rows expected =
+                 succeeded ? Rows{kStored, QStringLiteral(u"发票"), QStringLiteral(u"代开")}
+                           : Rows{kStored};
+             EXPECT_EQ(s.dir.storedKeys(), expected);
+             EXPECT_EQ(s.state.KeyCount, int(expected.size()));
+             EXPECT_EQ(s.listed().size(), qsizetype(expected.size()));
+             EXPECT_FALSE(s.state.KeyConnection.InTransaction());
+         }},
+        {"delete", [](FaultSession& s) { s.deleteKeyword(kStored); },
+         [](FaultSession& s, bool succeeded) {
+             EXPECT_EQ(s.dir.storedKeys(), succeeded ? Rows{} : Rows{kStored});
+             EXPECT_EQ(s.state.KeyCount, succeeded ? 0 : 1);
+         }},
+    };
+}
+
+TEST(BusyDatabaseTest, ALockReleasedWithinTheWaitOnlyDelaysTheAction) {
+    for (const Action& action : Actions()) {
+        SCOPED_TRACE(action.name);
+        FaultSession s;
+        s.startUp({kStored});  // the program's own wait of 5 s
+        {
+            ForeignWriteLock lock(s.dir.keyDatabase());
+            lock.releaseAfter(100ms);
+            action.run(s);
+        }
+        EXPECT_TRUE(s.boxes.prompts.isEmpty()) << s.boxes.prompts.join(u'|').toStdString();
+        action.verify(s, true);
+    }
+}
+
+TEST(BusyDatabaseTest, ALockHeldPastTheWaitIsReportedInWordsAndLosesNothing) {
+    for (const Action& action : Actions()) {
+        SCOPED_TRACE(action.name);
+        FaultSession s;
+        s.startUp({kStored}, QStringLiteral("Busy Timeout=50;"));
+        {
+            ForeignWriteLock lock(s.dir.keyDatabase());
+            action.run(s);
+        }
+        EXPECT_EQ(s.boxes.prompts, QStringList{kBusyReport});
+        action.verify(s, false);
+        // Once the other program is done, the same action goes through.
+        s.boxes.prompts.clear();
+        action.run(s);
+        EXPECT_TRUE(s.boxes.prompts.isEmpty());
+        action.verify(s, true);
+    }
+}
+
+// Counts the separate waits: SQLite calls the handler with attempt 0 when a wait begins.
+// It gives up after a few attempts, so the test takes no time.
+int CountWaits(void* waits, int attempt) {
+    if (attempt == 0) {
+        ++*static_cast<int*>(waits);
+    }
+    return attempt < 3;
+}
+
+TEST(BusyDatabaseTest, ALockHeldPastTheWaitCostsOneWaitPerAction) {
+    for (const Action& action : Actions()) {
+        SCOPED_TRACE(action.name);
+        FaultSession s;
+        s.startUp({kStored});
+        int waits = 0;
+        sqlite3_busy_handler(s.state.KeyConnection.handle(), CountWaits, &waits);
+        {
+            ForeignWriteLock lock(s.dir.keyDatabase());
+            action.run(s);
+        }
+        EXPECT_EQ(waits, 1);
+        EXPECT_EQ(s.boxes.prompts, QStringList{kBusyReport});
+    }
+}
+
+}  // namespace
+}  // namespace vorelta::test
