@@ -36,6 +36,10 @@ void AppendCodePoint(char32_t code, std::string& out) {
 // Standard UTF-8, with one difference from QString::fromUtf8: a U+FEFF at the start is a
 // character of the keyword (a zero-width no-break space), not a byte order mark to drop.
 QString DecodeUtf8(const char* bytes, qsizetype size) {
+    // Only a text that starts with those three bytes needs the slower decoder set up for it.
+    if (size < 3 || std::memcmp(bytes, "\xEF\xBB\xBF", 3) != 0) {
+        return QString::fromUtf8(bytes, size);
+    }
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
                                                        QStringConverter::Flag::ConvertInitialBom);
     return decoder(QByteArrayView(bytes, size));
