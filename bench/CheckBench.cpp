@@ -14,6 +14,7 @@
 #include <random>
 #include <string>
 
+#include "bench/BenchArguments.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/RowByRowScan.h"
@@ -232,17 +233,10 @@ void PrintSummary(const MedianCollector& collector) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    std::vector<char*> passOn;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("--repetitions=", 0) == 0) {
-            gRepetitions = std::max(2, std::stoi(arg.substr(14)));
-        } else if (arg == "--skip-slow") {
-            gSkipSlow = true;
-        } else {
-            passOn.push_back(argv[i]);
-        }
-    }
+    vorelta::bench::Arguments arguments = vorelta::bench::ParseArguments(argc, argv);
+    gRepetitions = arguments.repetitions;
+    gSkipSlow = arguments.skipSlow;
+    std::vector<char*>& passOn = arguments.passOn;
     int passOnCount = int(passOn.size());
     benchmark::Initialize(&passOnCount, passOn.data());
     Register();

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchArguments.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/MemoryRegistry.h"
@@ -309,12 +310,7 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     ApplyApplicationLook(app);
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("--repetitions=", 0) == 0) {
-            gRepetitions = std::max(1, std::stoi(arg.substr(14)));
-        }
-    }
+    gRepetitions = bench::ParseArguments(argc, argv).repetitions;
     Bench bench;
     bench.hugeMessage();
     bench.hugePaste();

@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 
+#include "bench/BenchArguments.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "windows/edit/EditForm.h"
@@ -272,15 +273,9 @@ int main(int argc, char* argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    std::vector<char*> passOn;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("--repetitions=", 0) == 0) {
-            gRepetitions = std::max(2, std::stoi(arg.substr(14)));
-        } else {
-            passOn.push_back(argv[i]);
-        }
-    }
+    vorelta::bench::Arguments arguments = vorelta::bench::ParseArguments(argc, argv);
+    gRepetitions = arguments.repetitions;
+    std::vector<char*>& passOn = arguments.passOn;
     int passOnCount = int(passOn.size());
     benchmark::Initialize(&passOnCount, passOn.data());
     Register();
