@@ -8,6 +8,14 @@ QString KeyDatabasePath(const QString& appPath) {
     return QDir::toNativeSeparators(appPath + u'/' + QStringLiteral("key.mdb"));
 }
 
+void OpenKeyStore(Module1& state, const QString& connectionString) {
+    state.KeyConnection.Open(connectionString, QString(), QString(), adOptionUnspecified);
+    state.KeyRecordset.Open(sql::kSelectAllKeys, state.KeyConnection, adOpenKeyset,
+                            adLockOptimistic, adOptionUnspecified);
+    state.KeyRecordset.Fields(kKeynameField);
+    state.KeyCount = state.KeyRecordset.RecordCount();
+}
+
 QString ConnectionString(const QString& appPath) {
     return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=") +
            KeyDatabasePath(appPath);

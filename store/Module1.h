@@ -36,4 +36,9 @@ struct Module1 {
     std::int32_t KeyCount = 0;
 };
 
+// The start-up's work on the shared state: opens the connection and the shared recordset over
+// the whole table and sets KeyCount from it. A table without the keyword column is refused
+// here, where the failure names the file, rather than by an error at every check.
+void OpenKeyStore(Module1& state, const QString& connectionString);
+
 }  // namespace vorelta

@@ -42,9 +42,7 @@ Rows RowsOfClicks(int clicks) {
 // insert button does, writing one byte to `report` after each commit. Never returns.
 [[noreturn]] void InsertClicks(const QString& programDir, int report) {
     Module1 state;
-    state.KeyConnection.Open(ConnectionString(programDir));
-    state.KeyRecordset.Open(sql::kSelectAllKeys, state.KeyConnection, adOpenKeyset,
-                            adLockOptimistic);
+    OpenKeyStore(state, ConnectionString(programDir));
     for (int click = 0; click < kClicks; ++click) {
         const QString text = ClickText(click);
         std::int32_t added = 0;
@@ -122,18 +120,15 @@ TEST(CrashSafetyTest, AfterACleanExitKeyMdbIsTheOnlyFile) {
                           "; create table keys (keyname text)");
         {
             Module1 state;
-            RecordingMessageBoxes boxes;
-            RecordingProcessStarter starter;
-            MemoryRegistry registry;
-            vorelta::main checker(state, dir.path(), boxes, starter, registry);
-            ASSERT_TRUE(checker.Load());
-            edit manager(state, boxes);
+            ProgramSeams seams;
+            ASSERT_TRUE(seams.mainWindow(state, dir.path())->Load());
+            edit manager(state, seams.boxes);
             manager.Form_Load();
             manager.key->setText(QStringLiteral(u"中奖\r\n发票"));
             QTest::mouseClick(manager.Command1, Qt::LeftButton);
             manager.List1->setListIndex(0);
             QTest::mouseClick(manager.Command2, Qt::LeftButton);
-            EXPECT_TRUE(boxes.prompts.isEmpty());
+            EXPECT_TRUE(seams.boxes.prompts.isEmpty());
         }  // the program ends: its windows and then its shared state go
         EXPECT_EQ(dir.files(), QStringList{QStringLiteral("key.mdb")});
         EXPECT_EQ(dir.storedKeys(), Rows{QStringLiteral(u"发票")});

@@ -127,11 +127,9 @@ TEST(ProgramFolderTest, AFolderWithSemicolonsOrEqualSignsInItsPathStillOpens) {
         TempProgramDir dir{QString::fromLatin1(folder)};
         dir.createKeys({QStringLiteral(u"中奖")});
         Module1 state;
-        RecordingMessageBoxes boxes;
-        RecordingProcessStarter starter;
-        MemoryRegistry registry;
-        vorelta::main window(state, dir.path(), boxes, starter, registry);
-        EXPECT_TRUE(window.Load()) << boxes.prompts.join(u'|').toStdString();
+        ProgramSeams seams;
+        EXPECT_TRUE(seams.mainWindow(state, dir.path())->Load())
+            << seams.boxes.prompts.join(u'|').toStdString();
         EXPECT_EQ(state.KeyCount, 1);
     }
 }
@@ -165,8 +163,7 @@ TEST(OutOfMemoryTest, RunningOutOfMemoryAtStartUpEndsWithTheStartUpErrorBox) {
     s.dir.createWithSql(
         "create table keys (keyname);"
         "insert into keys values (zeroblob(24000000)), (zeroblob(24000000))");
-    s.checker =
-        std::make_unique<vorelta::main>(s.state, s.dir.path(), s.boxes, s.starter, s.registry);
+    s.checker = s.mainWindow(s.state, s.dir.path());
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {

@@ -12,9 +12,7 @@
 
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
-#include "tests/support/MemoryRegistry.h"
-#include "tests/support/RecordingMessageBoxes.h"
-#include "tests/support/RecordingProcessStarter.h"
+#include "tests/support/ProgramSeams.h"
 #include "toolkit/Label.h"
 #include "toolkit/TextBox.h"
 #include "windows/edit/EditForm.h"
@@ -22,7 +20,7 @@
 
 namespace vorelta::test {
 
-class FaultSession {
+class FaultSession : public ProgramSeams {
 public:
     // `settings` such as "Busy Timeout=50;" go before the program's own connection string.
     void startUp(const std::vector<FieldValue>& rows, const QString& settings = {}) {
@@ -31,18 +29,15 @@ public:
     }
 
     void startUpOverExistingFile(const QString& settings) {
-        state.KeyConnection.Open(settings + ConnectionString(dir.path()));
-        state.KeyRecordset.Open(sql::kSelectAllKeys, state.KeyConnection, adOpenKeyset,
-                                adLockOptimistic);
-        state.KeyCount = state.KeyRecordset.RecordCount();
-        checker = std::make_unique<vorelta::main>(state, dir.path(), boxes, starter, registry);
+        OpenKeyStore(state, settings + ConnectionString(dir.path()));
+        checker = mainWindow(state, dir.path());
         manager = std::make_unique<edit>(state, boxes);
         manager->Form_Load();
     }
 
     // The program's own start-up over key.mdb as it is, through main::Load.
     bool load() {
-        checker = std::make_unique<vorelta::main>(state, dir.path(), boxes, starter, registry);
+        checker = mainWindow(state, dir.path());
         return checker->Load();
     }
 
@@ -79,9 +74,6 @@ public:
 
     TempProgramDir dir;
     Module1 state;
-    RecordingMessageBoxes boxes;
-    RecordingProcessStarter starter;
-    MemoryRegistry registry;
     std::unique_ptr<vorelta::main> checker;
     std::unique_ptr<edit> manager;
 };

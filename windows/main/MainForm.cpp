@@ -81,14 +81,7 @@ void main::reportStartupFailure(const RuntimeError& error) {
 }
 
 void main::Form_Load() {
-    const QString connectionString = ConnectionString(appPath_);
-    state_.KeyConnection.Open(connectionString, QString(), QString(), adOptionUnspecified);
-    state_.KeyRecordset.Open(sql::kSelectAllKeys, state_.KeyConnection, adOpenKeyset,
-                             adLockOptimistic, adOptionUnspecified);
-    // A table without the keyword column could never be checked against: it is refused here,
-    // with the file named, rather than by an error at every check.
-    state_.KeyRecordset.Fields(kKeynameField);
-    state_.KeyCount = state_.KeyRecordset.RecordCount();
+    OpenKeyStore(state_, ConnectionString(appPath_));
     Label2->setCaption(QStringLiteral(u"当前数据库中有%1条关键字").arg(state_.KeyCount));
 }
 

@@ -9,6 +9,7 @@
 
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/MemoryRegistry.h"
+#include "tests/support/ProgramSeams.h"
 #include "tests/support/RecordingMessageBoxes.h"
 #include "tests/support/RecordingProcessStarter.h"
 #include "toolkit/Colour.h"
@@ -178,12 +179,10 @@ TEST(AboutFromMainWindowTest, EachOpeningIsModalAndSetsTheCaption) {
     TempProgramDir dir;
     dir.createKeys({});
     Module1 state;
-    RecordingMessageBoxes boxes;
-    RecordingProcessStarter starter;
-    MemoryRegistry registry;
-    vorelta::main window(state, dir.path(), boxes, starter, registry);
-    ASSERT_TRUE(window.Load());
-    window.show();
+    ProgramSeams seams;
+    const std::unique_ptr<vorelta::main> window = seams.mainWindow(state, dir.path());
+    ASSERT_TRUE(window->Load());
+    window->show();
     for (int opening = 0; opening < 2; ++opening) {
         bool seen = false;
         QTimer::singleShot(0, [&] {
@@ -194,7 +193,7 @@ TEST(AboutFromMainWindowTest, EachOpeningIsModalAndSetsTheCaption) {
             about->setWindowTitle(QStringLiteral("changed"));  // the next opening starts afresh
             QTest::mouseClick(about->cmdOK, Qt::LeftButton);
         });
-        QTest::mouseClick(window.Command3, Qt::LeftButton);
+        QTest::mouseClick(window->Command3, Qt::LeftButton);
         EXPECT_TRUE(seen);
     }
 }

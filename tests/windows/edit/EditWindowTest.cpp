@@ -8,9 +8,7 @@
 #include "store/Module1.h"
 #include "tests/support/Input.h"
 #include "tests/support/KeyDatabase.h"
-#include "tests/support/MemoryRegistry.h"
-#include "tests/support/RecordingMessageBoxes.h"
-#include "tests/support/RecordingProcessStarter.h"
+#include "tests/support/ProgramSeams.h"
 #include "windows/edit/EditForm.h"
 #include "windows/main/MainForm.h"
 #include "windows/main/MessageCheck.h"
@@ -29,10 +27,7 @@ class ManagerSession {
 public:
     void startUp(const Rows& rows) {
         dir.createKeys(rows);
-        state.KeyConnection.Open(ConnectionString(dir.path()));
-        state.KeyRecordset.Open(sql::kSelectAllKeys, state.KeyConnection, adOpenKeyset,
-                                adLockOptimistic);
-        state.KeyCount = state.KeyRecordset.RecordCount();
+        OpenKeyStore(state, ConnectionString(dir.path()));
     }
 
     void open(const Rows& rows) {
@@ -254,7 +249,7 @@ TEST_F(EditWindowTest, TheCountLineFollowsThisRunNotTheTable) {
 }
 
 // The manager as the main window opens it: modal, loaded afresh at every opening.
-class ManagerFromMainWindowTest : public testing::Test {
+class ManagerFromMainWindowTest : public testing::Test, protected ProgramSeams {
 protected:
     // Clicks "管理关键字库" and runs `use` on the manager while it is open, then closes it.
     void withManager(const std::function<void(edit&)>& use) {
@@ -277,15 +272,12 @@ protected:
 
     TempProgramDir dir;
     Module1 state;
-    RecordingMessageBoxes boxes;
-    RecordingProcessStarter starter;
-    MemoryRegistry registry;
     std::unique_ptr<vorelta::main> window;
 };
 
 TEST_F(ManagerFromMainWindowTest, AChangeTakesEffectAtTheNextCheckAndEachOpeningStartsAfresh) {
     dir.createKeys({Key(u"cash")});
-    window = std::make_unique<vorelta::main>(state, dir.path(), boxes, starter, registry);
+    window = mainWindow(state, dir.path());
     ASSERT_TRUE(window->Load());
     window->show();
 

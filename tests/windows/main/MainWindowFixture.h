@@ -8,9 +8,7 @@
 
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
-#include "tests/support/MemoryRegistry.h"
-#include "tests/support/RecordingMessageBoxes.h"
-#include "tests/support/RecordingProcessStarter.h"
+#include "tests/support/ProgramSeams.h"
 #include "toolkit/Label.h"
 #include "toolkit/TextBox.h"
 #include "windows/main/MainForm.h"
@@ -18,10 +16,10 @@
 namespace vorelta::test {
 
 // The main window over a key.mdb of the test's own, with message boxes that never open.
-class MainWindowTest : public testing::Test {
+class MainWindowTest : public testing::Test, protected ProgramSeams {
 protected:
     bool load() {
-        window = std::make_unique<vorelta::main>(state, dir.path(), boxes, starter, registry);
+        window = mainWindow(state, dir.path());
         return window->Load();
     }
 
@@ -47,9 +45,6 @@ protected:
 
     TempProgramDir dir;
     Module1 state;
-    RecordingMessageBoxes boxes;
-    RecordingProcessStarter starter;
-    MemoryRegistry registry;
     std::unique_ptr<vorelta::main> window;
 };
 
