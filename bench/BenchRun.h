@@ -1,6 +1,9 @@
 #pragma once
 
-// The flags every benchmark program of ours takes before Google Benchmark sees the rest.
+// What every benchmark program of ours does around its benchmarks: its own flags, then Google
+// Benchmark with the rest, then the summary table.
+
+#include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <string>
@@ -27,6 +30,20 @@ inline Arguments ParseArguments(int argc, char* argv[]) {
         }
     }
     return arguments;
+}
+
+// Runs what `registerAll` registers, each run reported to `collector`, then prints the table.
+template <class Collector>
+int RunBenchmarks(Arguments& arguments, void (*registerAll)(),
+                  void (*summarise)(const Collector&)) {
+    int passOnCount = int(arguments.passOn.size());
+    benchmark::Initialize(&passOnCount, arguments.passOn.data());
+    registerAll();
+    Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    summarise(collector);
+    benchmark::Shutdown();
+    return 0;
 }
 
 }  // namespace vorelta::bench

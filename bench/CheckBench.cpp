@@ -14,7 +14,7 @@
 #include <random>
 #include <string>
 
-#include "bench/BenchArguments.h"
+#include "bench/BenchRun.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/RowByRowScan.h"
@@ -236,13 +236,5 @@ int main(int argc, char* argv[]) {
     vorelta::bench::Arguments arguments = vorelta::bench::ParseArguments(argc, argv);
     gRepetitions = arguments.repetitions;
     gSkipSlow = arguments.skipSlow;
-    std::vector<char*>& passOn = arguments.passOn;
-    int passOnCount = int(passOn.size());
-    benchmark::Initialize(&passOnCount, passOn.data());
-    Register();
-    MedianCollector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
-    PrintSummary(collector);
-    benchmark::Shutdown();
-    return 0;
+    return vorelta::bench::RunBenchmarks<MedianCollector>(arguments, Register, PrintSummary);
 }

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/BenchArguments.h"
+#include "bench/BenchRun.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/MemoryRegistry.h"

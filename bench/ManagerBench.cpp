@@ -22,7 +22,7 @@
 #include <map>
 #include <memory>
 
-#include "bench/BenchArguments.h"
+#include "bench/BenchRun.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "windows/edit/EditForm.h"
@@ -65,10 +65,7 @@ struct Program {
 
     Program() {
         QFile::copy(TheWorkload().original.keyDatabase(), dir.keyDatabase());
-        state.KeyConnection.Open(ConnectionString(dir.path()));
-        state.KeyRecordset.Open(sql::kSelectAllKeys, state.KeyConnection, adOpenKeyset,
-                                adLockOptimistic);
-        state.KeyCount = state.KeyRecordset.RecordCount();
+        OpenKeyStore(state, ConnectionString(dir.path()));
     }
 };
 
@@ -275,13 +272,5 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     vorelta::bench::Arguments arguments = vorelta::bench::ParseArguments(argc, argv);
     gRepetitions = arguments.repetitions;
-    std::vector<char*>& passOn = arguments.passOn;
-    int passOnCount = int(passOn.size());
-    benchmark::Initialize(&passOnCount, passOn.data());
-    Register();
-    MedianCollector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
-    PrintSummary(collector);
-    benchmark::Shutdown();
-    return 0;
+    return vorelta::bench::RunBenchmarks<MedianCollector>(arguments, Register, PrintSummary);
 }
