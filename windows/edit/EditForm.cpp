@@ -80,22 +80,21 @@ void edit::Command1_Click() {
         // With nothing stored the list is not read again: after a lock held too long that
         // would only cost the user a second wait for the same error.
         try {
-            if (added > 0) {
-                ShowInsertResult(added);
-            } else {
-                Label2->setCaption(QStringLiteral(u"成功添加%1条关键字").arg(added));
-            }
+            ShowInsertResult(added, added > 0);
         } catch (...) {
+            // The error that stopped the insert is the one to report.
         }
         throw;
     }
-    ShowInsertResult(added);
+    ShowInsertResult(added, true);
 }
 
-void edit::ShowInsertResult(std::int32_t added) {
+void edit::ShowInsertResult(std::int32_t added, bool rereadList) {
     state_.KeyCount += added;
     Label2->setCaption(QStringLiteral(u"成功添加%1条关键字").arg(added));
-    RefreshKeyList();
+    if (rereadList) {
+        RefreshKeyList();
+    }
 }
 
 void edit::Command2_Click() {

@@ -22,7 +22,7 @@ private:
     void Command1_Click();
     void Command2_Click();
     void RefreshKeyList();
-    void ShowInsertResult(std::int32_t added);
+    void ShowInsertResult(std::int32_t added, bool rereadList);
 
     Module1& state_;
     MessageBoxes& boxes_;
