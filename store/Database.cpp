@@ -1,9 +1,14 @@
 #include "store/Database.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
 #include <memory>
 
 #include "store/TextCodec.h"
@@ -83,6 +88,11 @@ RuntimeError ObjectOpen() {
     return RuntimeError(3705, QStringLiteral(u"对象打开时，不允许操作。"));
 }
 
+RuntimeError RowGone() {
+    return RuntimeError(adErrNoCurrentRecord,
+                        QStringLiteral(u"要删除的记录已被其他程序删除或更改。"));
+}
+
 RuntimeError NoCurrentRecord() {
     return RuntimeError(adErrNoCurrentRecord,
                         QStringLiteral(u"BOF 或 EOF 中有一个是“真”，或者当前的记录已被删除。"));
@@ -158,29 +168,108 @@ Statement Prepare(sqlite3* db, const QString& sql) {
     return statement;
 }
 
-// Binds the text in its stored form. The bytes are kept in `bytes`, which must outlive the
-// statement's next step: SQLite reads them there instead of copying them.
+// A UTF-16 text that starts like a byte order mark gets one more in front: SQLite takes the
+// first unit of bound UTF-16 for one (dropping U+FEFF, or reading the rest byte-swapped after
+// U+FFFE) and removes only that one.
+bool LooksLikeByteOrderMark(QStringView text) {
+    return !text.isEmpty() && (text.front() == QChar(0xFEFF) || text.front() == QChar(0xFFFE));
+}
+
+// Binds the text in the database's own encoding, so that SQLite converts nothing. The bytes are
+// kept in `bytes`, which must outlive the statement's next step: SQLite reads them there
+// instead of copying them.
 void BindText(sqlite3* db, sqlite3_stmt* statement, int index, const FieldValue& value,
-              std::string& bytes) {
+              TextEncoding encoding, std::string& bytes) {
     int rc;
-    if (value) {
-        bytes.clear();
+    bytes.clear();
+    if (!value) {
+        rc = sqlite3_bind_null(statement, index);
+    } else if (encoding == TextEncoding::Utf8) {
         AppendStoredText(*value, bytes);
         rc = sqlite3_bind_text(statement, index, bytes.data(), int(bytes.size()), SQLITE_STATIC);
     } else {
-        rc = sqlite3_bind_null(statement, index);
+        if (LooksLikeByteOrderMark(*value)) {
+            const char16_t mark = 0xFEFF;
+            bytes.append(reinterpret_cast<const char*>(&mark), sizeof mark);
+        }
+        bytes.append(reinterpret_cast<const char*>(value->utf16()),
+                     std::size_t(value->size()) * sizeof(char16_t));
+        rc = sqlite3_bind_text16(statement, index, bytes.data(), int(bytes.size()), SQLITE_STATIC);
     }
     if (rc != SQLITE_OK) {
         throw SqliteError(db, rc);
     }
 }
 
-// Runs a statement that returns no rows.
-void Execute(sqlite3* db, sqlite3_stmt* statement) {
-    const int rc = sqlite3_step(statement);
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
-        throw SqliteError(db, rc);
+// A column of the current row as text, read in the database's own encoding so that SQLite
+// converts nothing: every character is read as it was stored. Numbers and blobs read as the
+// text SQLite gives for them; Null stays Null.
+FieldValue ReadText(sqlite3_stmt* statement, int column, TextEncoding encoding) {
+    if (sqlite3_column_type(statement, column) == SQLITE_NULL) {
+        return std::nullopt;
     }
+    if (encoding == TextEncoding::Utf8) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        return ReadStoredText(text, sqlite3_column_bytes(statement, column));
+    }
+    // Not QString::fromUtf16, which would take a leading U+FEFF or U+FFFE for a byte order mark.
+    const auto* units = static_cast<const QChar*>(sqlite3_column_text16(statement, column));
+    return QString(units, sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar)));
+}
+
+TextEncoding EncodingOf(sqlite3* db) {
+    Statement pragma = Prepare(db, QStringLiteral("pragma encoding"));
+    if (sqlite3_step(pragma.get()) != SQLITE_ROW) {
+        throw SqliteError(db, sqlite3_errcode(db));
+    }
+    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(pragma.get(), 0));
+    return qstrcmp(name, "UTF-8") == 0 ? TextEncoding::Utf8 : TextEncoding::Utf16;
+}
+
+std::int64_t Nanoseconds(const timespec& time) {
+    return std::int64_t(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+// The identity of the file the name holds now; errno tells why there is none.
+std::optional<FileIdentity> IdentityOf(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino),
+                        std::int64_t(info.st_size), Nanoseconds(info.st_mtim),
+                        Nanoseconds(info.st_ctim)};
+}
+
+// File times are stamped from a clock that advances in ticks of a few milliseconds. A time that
+// is not older than the current tick may be shared by a later write in the same tick, which
+// the file's identity would then not show: such an identity proves nothing.
+bool MayChangeUnseen(const FileIdentity& identity) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    const std::int64_t tick = Nanoseconds(now);
+    return identity.modifiedNs >= tick || identity.changedNs >= tick;
+}
+
+RuntimeError FileGone(const QString& path, int error) {
+    if (error == ENOENT || error == ENOTDIR) {
+        return RuntimeError(adErrFileNotFound, QStringLiteral(u"找不到关键字库文件 ") + path);
+    }
+    return RuntimeError(adErrFileNotFound, QStringLiteral(u"无法访问关键字库文件 ") + path);
+}
+
+// What a column's declared type makes of text stored in it: integer, real and numeric
+// affinity turn "007" into 7, text and blob affinity keep it. The rules are SQLite's own.
+bool StoresTextAsNumber(const QString& declaredType) {
+    const QString type = declaredType.toUpper();
+    if (type.contains(u"INT")) {
+        return true;
+    }
+    if (type.contains(u"CHAR") || type.contains(u"CLOB") || type.contains(u"TEXT") ||
+        type.contains(u"BLOB") || type.trimmed().isEmpty()) {
+        return false;
+    }
+    return true;  // REAL, FLOA, DOUB and everything else: real or numeric
 }
 
 QString QuoteIdentifier(QString name) {
@@ -205,32 +294,57 @@ QString SourceObjectOf(const QString& source) {
     return {};
 }
 
-// The columns a table really has, hidden ones included.
-QStringList ColumnsOf(sqlite3* db, const QString& table) {
+struct TableColumns {
+    QStringList names;
+    QStringList declaredTypes;
+};
+
+// The columns a table really has, hidden ones included, with their declared types.
+TableColumns ColumnsOf(sqlite3* db, const QString& table) {
     Statement info =
         Prepare(db, QStringLiteral("pragma table_xinfo(%1)").arg(QuoteIdentifier(table)));
-    QStringList names;
+    TableColumns columns;
     int rc;
+    const auto text = [&](int field) {
+        return QString::fromUtf8(
+            reinterpret_cast<const char*>(sqlite3_column_text(info.get(), field)));
+    };
     while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
-        names << QString::fromUtf8(
-            reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1)));
+        columns.names << text(1);
+        columns.declaredTypes << text(2);
     }
     if (rc != SQLITE_DONE) {
         throw SqliteError(db, rc);
     }
-    return names;
+    return columns;
 }
 
 // A name for the table's row id that no column of its own shadows; empty when every one is
 // taken, and the rows then cannot be told apart.
-QString RowIdNameOf(sqlite3* db, const QString& table) {
-    const QStringList columns = ColumnsOf(db, table);
+QString RowIdNameOf(const TableColumns& columns) {
     for (const char* alias : {"_rowid_", "rowid", "oid"}) {
-        if (!columns.contains(QLatin1String(alias), Qt::CaseInsensitive)) {
+        if (!columns.names.contains(QLatin1String(alias), Qt::CaseInsensitive)) {
             return QLatin1String(alias);
         }
     }
     return {};
+}
+
+// For each of the statement's columns, whether the table would store text put into it as a
+// number.
+std::vector<bool> NumericColumnsOf(const TableColumns& table, const std::vector<QString>& names) {
+    std::vector<bool> numeric;
+    for (const QString& name : names) {
+        bool isNumeric = false;
+        for (qsizetype c = 0; c < table.names.size(); ++c) {
+            if (table.names[c].compare(name, Qt::CaseInsensitive) == 0) {
+                isNumeric = StoresTextAsNumber(table.declaredTypes[c]);
+                break;
+            }
+        }
+        numeric.push_back(isNumeric);
+    }
+    return numeric;
 }
 
 // The statement with the row id selected in front of its columns, so that a row read now can
@@ -273,7 +387,7 @@ Statement PrepareKeyed(sqlite3* db, const QString& keyed) {
 // Connection
 
 Connection::~Connection() {
-    sqlite3_close_v2(db_);
+    close();
 }
 
 void Connection::Open(const QString& connectionString, const QString& /*userId*/,
@@ -282,17 +396,22 @@ void Connection::Open(const QString& connectionString, const QString& /*userId*/
         throw ObjectOpen();
     }
     const ConnectionSettings settings = SettingsOf(connectionString);
-    const QString& path = settings.dataSource;
-    if (path.isEmpty()) {
+    if (settings.dataSource.isEmpty()) {
         throw BadConnectionString(QStringLiteral(u"连接字符串中没有指定数据源。"));
     }
-    const int busyTimeoutMs = BusyTimeoutOf(settings.busyTimeout);
+    busyTimeoutMs_ = BusyTimeoutOf(settings.busyTimeout);
+    readOnly_ = IsReadOnlyMode(settings.mode);
+    path_ = settings.dataSource;
+    openFile();
+}
+
+void Connection::openFile() {
     // No SQLITE_OPEN_CREATE: a missing file is an error, never a new empty database.
-    const int flags = IsReadOnlyMode(settings.mode) ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    const int flags = readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, flags, nullptr);
+    int rc = sqlite3_open_v2(path_.toUtf8().constData(), &db, flags, nullptr);
     if (rc == SQLITE_OK) {
-        sqlite3_busy_timeout(db, busyTimeoutMs);
+        sqlite3_busy_timeout(db, busyTimeoutMs_);
         // Opening is lazy; reading the schema is what tells a database from any other file.
         // The journal mode stays as the file has it: the rollback journal of a file made by
         // us leaves nothing beside key.mdb once a transaction ends, and a file that another
@@ -306,19 +425,80 @@ void Connection::Open(const QString& connectionString, const QString& /*userId*/
         throw error;
     }
     db_ = db;
+    encoding_ = EncodingOf(db);
+    recordIdentity();
+    ++generation_;
+}
+
+void Connection::close() {
+    // A statement still alive (a recordset's prepared insert) keeps the old file open until it
+    // is finalized; the recordset notices the new generation and lets it go.
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+void Connection::FollowFile() {
+    if (db_ && !sqlite3_get_autocommit(db_)) {
+        return;
+    }
+    if (path_.isEmpty()) {
+        throw ObjectClosed();
+    }
+    const std::optional<FileIdentity> now = IdentityOf(path_);
+    if (!now) {
+        const int error = errno;
+        close();
+        throw FileGone(path_, error);
+    }
+    if (db_ && *now == identity_) {
+        if (identityUnproven_) {
+            // The file may have been rewritten in the tick of its last change without showing
+            // it: nothing cached from it is used, the pages are read again.
+            sqlite3_db_release_memory(db_);
+            recordIdentity();
+        }
+        return;
+    }
+    close();
+    try {
+        openFile();
+    } catch (const RuntimeError& error) {
+        // Whatever now has the name is not a keyword database: say which file that is.
+        throw RuntimeError(error.number(),
+                           error.description() + QStringLiteral("\r\n\r\n") + path_);
+    }
+}
+
+void Connection::prepareWrite() {
+    sqlite3_db_release_memory(db_);
+}
+
+void Connection::noteOwnWrite() {
+    recordIdentity();
+}
+
+void Connection::recordIdentity() {
+    identity_ = IdentityOf(path_).value_or(FileIdentity{});
+    identityUnproven_ = MayChangeUnseen(identity_);
 }
 
 void Connection::BeginTrans() {
-    // Immediate: the write lock is taken (or waited for) now, not halfway through the work.
-    execute("begin immediate");
+    FollowFile();
+    prepareWrite();
+    // Exclusive: the one wait for other programs' locks is here, readers' included. A write
+    // lock taken without it would wait again, for the full time, each time SQLite's page cache
+    // spills to the file while another program reads, and again at the commit.
+    execute("begin exclusive");
 }
 
 void Connection::CommitTrans() {
     execute("commit");
+    noteOwnWrite();
 }
 
 void Connection::RollbackTrans() {
     execute("rollback");
+    noteOwnWrite();
 }
 
 bool Connection::InTransaction() const {
@@ -365,64 +545,92 @@ void Field::SetValue(const QString& value) {
 // Recordset
 
 void Recordset::Open(const QString& source, Connection& activeConnection, CursorType /*cursor*/,
-                     LockType lockType, int /*options*/, const std::vector<QString>& parameters) {
+                     LockType lockType, int options, const std::vector<QString>& parameters) {
     if (IsOpen()) {
         throw ObjectOpen();
     }
-    sqlite3* db = activeConnection.handle();
-    Statement statement = Prepare(db, source);
+    activeConnection.FollowFile();
+    connection_ = &activeConnection;
+    source_ = source;
+    lockType_ = lockType;
+    keepsRows_ = options != adCountRowsOnly;
+    try {
+        sqlite3* db = activeConnection.handle();
+        std::vector<std::string> boundBytes;
+        Statement statement(prepareSource(db, parameters, boundBytes));
+        if (keepsRows_) {
+            readRows(statement.get(), !rowIdName_.isEmpty());
+        } else {
+            statement.reset();
+            countRows(db, parameters);
+        }
+    } catch (...) {
+        connection_ = nullptr;
+        throw;
+    }
+}
+
+// Prepares the source with its parameters bound, finds out what its rows can be written back
+// to and which columns it has. When the rows can be told apart, the statement also selects
+// their row ids, in front of the columns.
+sqlite3_stmt* Recordset::prepareSource(sqlite3* db, const std::vector<QString>& parameters,
+                                       std::vector<std::string>& boundBytes) {
+    Statement statement = Prepare(db, source_);
     QString table;
     QString rowIdName;
-    if (lockType != adLockReadOnly) {
-        table = TableBehind(statement.get(), source);
-        rowIdName = table.isEmpty() ? QString() : RowIdNameOf(db, table);
+    TableColumns tableColumns;
+    if (lockType_ != adLockReadOnly) {
+        table = TableBehind(statement.get(), source_);
+        if (!table.isEmpty()) {
+            tableColumns = ColumnsOf(db, table);
+            rowIdName = RowIdNameOf(tableColumns);
+        }
+    }
+    columnNames_.clear();
+    for (int c = 0; c < sqlite3_column_count(statement.get()); ++c) {
+        columnNames_.push_back(QString::fromUtf8(sqlite3_column_name(statement.get(), c)));
     }
     if (!rowIdName.isEmpty()) {
-        statement = PrepareKeyed(db, WithRowId(source, rowIdName));
-        if (!statement) {
-            statement = Prepare(db, source);
+        Statement keyed = PrepareKeyed(db, WithRowId(source_, rowIdName));
+        if (keyed) {
+            statement = std::move(keyed);
+        } else {
             rowIdName.clear();
         }
     }
-    std::vector<std::string> bytes(parameters.size());
-    for (std::size_t i = 0; i < parameters.size(); ++i) {
-        BindText(db, statement.get(), int(i + 1), parameters[i], bytes[i]);
-    }
-    readRows(statement.get(), !rowIdName.isEmpty());
-    connection_ = &activeConnection;
-    lockType_ = lockType;
     table_ = rowIdName.isEmpty() ? QString() : table;
     rowIdName_ = rowIdName;
+    numericColumns_ = NumericColumnsOf(tableColumns, columnNames_);
+    generation_ = connection_->Generation();
+    insert_.reset();
+    insertColumns_.clear();
+
+    boundBytes.resize(parameters.size());
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        BindText(db, statement.get(), int(i + 1), parameters[i], connection_->Encoding(),
+                 boundBytes[i]);
+    }
+    return statement.release();
 }
 
 void Recordset::readRows(sqlite3_stmt* statement, bool withRowIds) {
     const int first = withRowIds ? 1 : 0;
-    const int columnCount = sqlite3_column_count(statement) - first;
-    columnNames_.clear();
-    for (int c = 0; c < columnCount; ++c) {
-        columnNames_.push_back(QString::fromUtf8(sqlite3_column_name(statement, first + c)));
-    }
-    columns_.assign(std::size_t(columnCount), {});
+    const auto columnCount = columnNames_.size();
+    columns_.assign(columnCount, {});
     rowIds_.clear();
     position_ = 0;
     currentDeleted_ = false;
     pendingRow_.reset();
 
     sqlite3* db = sqlite3_db_handle(statement);
+    const TextEncoding encoding = connection_->Encoding();
     int rc;
     while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
         if (withRowIds) {
             rowIds_.push_back(sqlite3_column_int64(statement, 0));
         }
-        for (int c = 0; c < columnCount; ++c) {
-            const int column = first + c;
-            if (sqlite3_column_type(statement, column) == SQLITE_NULL) {
-                columns_[c].emplace_back(std::nullopt);
-                continue;
-            }
-            const auto* text =
-                reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-            columns_[c].emplace_back(ReadStoredText(text, sqlite3_column_bytes(statement, column)));
+        for (std::size_t c = 0; c < columnCount; ++c) {
+            columns_[c].push_back(ReadText(statement, first + int(c), encoding));
         }
     }
     if (rc != SQLITE_DONE) {
@@ -431,12 +639,34 @@ void Recordset::readRows(sqlite3_stmt* statement, bool withRowIds) {
     }
 }
 
+// The number of rows the source delivers, counted by the database without reading them.
+void Recordset::countRows(sqlite3* db, const std::vector<QString>& parameters) {
+    Statement count = Prepare(db, QStringLiteral("select count(*) from (%1)").arg(source_));
+    std::vector<std::string> bytes(parameters.size());
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        BindText(db, count.get(), int(i + 1), parameters[i], connection_->Encoding(), bytes[i]);
+    }
+    const int rc = sqlite3_step(count.get());
+    if (rc != SQLITE_ROW) {
+        throw SqliteError(db, rc);
+    }
+    countedRows_ = sqlite3_column_int(count.get(), 0);
+    columns_.assign(columnNames_.size(), {});
+    rowIds_.clear();
+    position_ = 0;
+    currentDeleted_ = false;
+    pendingRow_.reset();
+}
+
 void Recordset::Close() {
     requireOpen();
     connection_ = nullptr;
+    source_.clear();
     columnNames_.clear();
+    numericColumns_.clear();
     columns_.clear();
     rowIds_.clear();
+    countedRows_ = 0;
     table_.clear();
     rowIdName_.clear();
     position_ = 0;
@@ -448,12 +678,16 @@ void Recordset::Close() {
 
 int Recordset::RecordCount() const {
     requireOpen();
+    if (!keepsRows_) {
+        return countedRows_;
+    }
     return columns_.empty() ? 0 : int(columns_.front().size());
 }
 
 bool Recordset::Eof() const {
     requireOpen();
-    return position_ >= std::size_t(RecordCount());
+    // Rows that are only counted are not there to be walked.
+    return !keepsRows_ || position_ >= std::size_t(RecordCount());
 }
 
 void Recordset::MoveNext() {
@@ -477,15 +711,31 @@ const std::vector<FieldValue>& Recordset::Column(const QString& name) const {
     return columns_[std::size_t(columnIndex(name))];
 }
 
+void Recordset::Find(const QString& name, const FieldValue& value) {
+    const std::vector<FieldValue>& column = columns_[std::size_t(columnIndex(name))];
+    if (!keepsRows_ || position_ >= column.size()) {
+        return;
+    }
+    const auto from = column.begin() + std::ptrdiff_t(position_);
+    position_ = std::size_t(std::find(from, column.end(), value) - column.begin());
+    currentDeleted_ = false;
+}
+
 void Recordset::AddNew() {
     requireUpdatable();
+    if (connection_->Generation() != generation_) {
+        // key.mdb is another file now: what the rows go into is looked up there anew.
+        std::vector<std::string> noParameters;
+        const Statement unread(prepareSource(connection_->handle(), {}, noParameters));
+        requireUpdatable();
+    }
     pendingRow_.emplace(columnNames_.size());
 }
 
-void Recordset::Update() {
+bool Recordset::Update() {
     requireOpen();
     if (!pendingRow_) {
-        return;
+        return false;
     }
     // Whatever happens, the new row is no longer being edited afterwards.
     auto pending = std::move(*pendingRow_);
@@ -496,6 +746,12 @@ void Recordset::Update() {
     setColumns.clear();
     for (std::size_t c = 0; c < pending.size(); ++c) {
         if (pending[c]) {
+            if (numericColumns_[c]) {
+                throw RuntimeError(
+                    adErrFeatureNotAvailable,
+                    QStringLiteral(u"关键字不能添加：列 %1 会把文字存成数字（如 007 存成 7）。")
+                        .arg(columnNames_[c]));
+            }
             setColumns.push_back(int(c));
         }
     }
@@ -504,21 +760,37 @@ void Recordset::Update() {
     std::vector<std::string>& bytes = insertScratch_.bytes;
     bytes.resize(setColumns.size());
     for (std::size_t i = 0; i < setColumns.size(); ++i) {
-        BindText(db, insert, int(i + 1), *pending[std::size_t(setColumns[i])], bytes[i]);
+        BindText(db, insert, int(i + 1), *pending[std::size_t(setColumns[i])],
+                 connection_->Encoding(), bytes[i]);
+    }
+    const bool ownTransaction = !connection_->InTransaction();
+    if (ownTransaction) {
+        connection_->prepareWrite();
     }
     const int rc = sqlite3_step(insert);
     sqlite3_reset(insert);
     sqlite3_clear_bindings(insert);
+    if (ownTransaction) {
+        connection_->noteOwnWrite();
+    }
     if (rc != SQLITE_DONE) {
         throw SqliteError(db, rc);
     }
+    if (sqlite3_changes(db) == 0) {
+        return false;
+    }
 
+    if (!keepsRows_) {
+        ++countedRows_;
+        return true;
+    }
     for (std::size_t c = 0; c < columns_.size(); ++c) {
         columns_[c].push_back(pending[c] ? *pending[c] : FieldValue());
     }
     rowIds_.push_back(sqlite3_last_insert_rowid(db));
     position_ = std::size_t(RecordCount()) - 1;
     currentDeleted_ = false;
+    return true;
 }
 
 // The insert for rows that set these columns, prepared once and kept while rows of the same
@@ -546,15 +818,29 @@ sqlite3_stmt* Recordset::insertStatement(sqlite3* db, const std::vector<int>& se
 void Recordset::Delete(AffectEnum /*affectRecords*/) {
     requireUpdatable();
     requireCurrentRow();
+    connection_->FollowFile();
+    // A row read from a file that no longer has the name is not in the one that has it now.
+    if (connection_->Generation() != generation_) {
+        throw RowGone();
+    }
     sqlite3* db = connection_->handle();
     Statement statement = Prepare(
         db, QStringLiteral("delete from %1 where %2 = ?").arg(QuoteIdentifier(table_), rowIdName_));
     sqlite3_bind_int64(statement.get(), 1, rowIds_[position_]);
-    Execute(db, statement.get());
+    const bool ownTransaction = !connection_->InTransaction();
+    if (ownTransaction) {
+        connection_->prepareWrite();
+    }
+    const int rc = sqlite3_step(statement.get());
+    if (ownTransaction) {
+        connection_->noteOwnWrite();
+    }
+    if (rc != SQLITE_DONE) {
+        throw SqliteError(db, rc);
+    }
     // The row id names exactly one row; none removed means another program removed it first.
     if (sqlite3_changes(db) != 1) {
-        throw RuntimeError(adErrNoCurrentRecord,
-                           QStringLiteral(u"要删除的记录已被其他程序删除或更改。"));
+        throw RowGone();
     }
 
     const auto row = std::ptrdiff_t(position_);
@@ -605,16 +891,15 @@ int Recordset::columnIndex(const QString& name) const {
                        QStringLiteral(u"在对应所需名称或序数的集合中，未找到项目。"));
 }
 
-void ForEachStoredBytes(Connection& connection, const QString& source,
-                        const std::function<void(std::string_view)>& row) {
+void ForEachText(Connection& connection, const QString& source,
+                 const std::function<void(const QString&)>& row) {
+    connection.FollowFile();
     sqlite3* db = connection.handle();
     Statement statement = Prepare(db, source);
     int rc;
     while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        if (sqlite3_column_type(statement.get(), 0) != SQLITE_NULL) {
-            const auto* bytes =
-                reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
-            row({bytes, std::size_t(sqlite3_column_bytes(statement.get(), 0))});
+        if (const FieldValue text = ReadText(statement.get(), 0, connection.Encoding())) {
+            row(*text);
         }
     }
     if (rc != SQLITE_DONE) {

@@ -6,6 +6,10 @@
 // database, so no statement stays open while the program waits for the user: another program
 // can read and change the file meanwhile. Writes (Update, Delete) are single statements in
 // autocommit mode and hold their lock only while they run.
+//
+// The connection follows its file name: before each statement outside a transaction it makes
+// sure that the file it has open is still the one the name holds, unchanged but for its own
+// writes, and otherwise opens the name again (see Connection::FollowFile).
 
 #include <QString>
 #include <cstdint>
@@ -13,7 +17,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/RuntimeError.h"
@@ -30,6 +33,9 @@ enum CursorType { adOpenKeyset = 1 };
 enum LockType { adLockReadOnly = 1, adLockOptimistic = 3 };
 enum AffectEnum { adAffectCurrent = 1 };
 inline constexpr int adOptionUnspecified = -1;
+// Open option: the recordset counts the rows of its statement without keeping them. Rows can
+// still be added through it; they are counted, not kept.
+inline constexpr int adCountRowsOnly = 0x10000;
 
 // Error numbers of our own, beside SQLite's result codes.
 enum DataErrorNumber {
@@ -38,6 +44,18 @@ enum DataErrorNumber {
     adErrObjectClosed = 3704,         // the connection or recordset is not open
     adErrFeatureNotAvailable = 3251,  // the recordset cannot be changed
     adErrBadConnectionString = 3706,  // no data source in the connection string
+    adErrFileNotFound = 53,           // no file has the database's name any more
+};
+
+// How the database stores text; text is bound and read in that form, so nothing is converted.
+enum class TextEncoding { Utf8, Utf16 };
+
+// What tells one state of a file from another without reading it: the file behind the name,
+// and its size and times, which every write changes.
+struct FileIdentity {
+    std::uint64_t device = 0, inode = 0;
+    std::int64_t size = 0, modifiedNs = 0, changedNs = 0;
+    bool operator==(const FileIdentity&) const = default;
 };
 
 class Connection {
@@ -56,8 +74,21 @@ public:
               const QString& password = {}, int options = adOptionUnspecified);
     bool IsOpen() const { return db_ != nullptr; }
 
+    // Called before each statement; does nothing inside a transaction. When another file now
+    // has the name (a copy renamed over it), or the file was rewritten by anything but this
+    // connection (a copy written into it), the connection is opened again on what the name
+    // holds now, so that neither a verdict nor a write ever rests on SQLite's cached pages of
+    // another file. When no file has the name any more, the connection is closed and the error
+    // names the path; a later call opens the file again once it is back.
+    void FollowFile();
+    // Goes up each time the connection opens a file: rows read under another number came from
+    // a file that is no longer the one open.
+    std::uint64_t Generation() const { return generation_; }
+    TextEncoding Encoding() const { return encoding_; }
+
     // A transaction on the connection: rows written inside it are stored together at the
-    // commit. Begin waits for another program's write lock like any statement.
+    // commit. Begin waits once for other programs' locks, readers' included, and then holds
+    // the file alone until the end: the transaction never waits again however much it writes.
     void BeginTrans();
     void CommitTrans();
     void RollbackTrans();
@@ -68,9 +99,28 @@ public:
     sqlite3* handle() const;
 
 private:
+    friend class Recordset;
+
+    void openFile();
+    void close();
     void execute(const char* sql);
+    // Before a write outside a transaction or at its start: pages cached from the file as it
+    // was are dropped, so that none of them is ever written back over what is there now.
+    void prepareWrite();
+    // After a write of this connection's own: the file as it now is counts as unchanged.
+    void noteOwnWrite();
+    // Takes the file's identity now. One taken within the tick of the file's last change may
+    // miss a change in the same tick: the next statement then reads no page from the cache.
+    void recordIdentity();
 
     sqlite3* db_ = nullptr;
+    QString path_;
+    bool readOnly_ = false;
+    int busyTimeoutMs_ = 0;
+    FileIdentity identity_;
+    bool identityUnproven_ = false;
+    std::uint64_t generation_ = 0;
+    TextEncoding encoding_ = TextEncoding::Utf8;
 };
 
 class Recordset;
@@ -108,9 +158,16 @@ public:
     void MoveNext();
     Field Fields(const QString& name);
 
+    // Moves to the first row, from the current one on, whose field reads as `value`: the row
+    // is found by what it reads as, whatever type or byte form it is stored in. EOF when none.
+    void Find(const QString& name, const FieldValue& value);
+
     // Starts a new row; its fields are set through Fields(...).SetValue, and Update stores it.
     void AddNew();
-    void Update();
+    // False when the database dropped the row (a trigger or a conflict clause that ignores
+    // it): nothing was added. Text for a column whose type would turn it into a number
+    // (integer, real or numeric affinity) is refused with an error: "007" would be stored as 7.
+    bool Update();
     // Removes the current row from the table at once. Only a recordset over one table whose
     // rows can be told apart (by their row id) can add or remove rows; over a view it cannot.
     void Delete(AffectEnum affectRecords = adAffectCurrent);
@@ -124,17 +181,26 @@ private:
     void requireOpen() const;
     void requireUpdatable() const;
     void requireCurrentRow() const;
+    void requireSameFile();
     int columnIndex(const QString& name) const;
+    sqlite3_stmt* prepareSource(sqlite3* db, const std::vector<QString>& parameters,
+                                std::vector<std::string>& boundBytes);
     void readRows(sqlite3_stmt* statement, bool withRowIds);
+    void countRows(sqlite3* db, const std::vector<QString>& parameters);
     sqlite3_stmt* insertStatement(sqlite3* db, const std::vector<int>& setColumns);
 
     Connection* connection_ = nullptr;
+    QString source_;
     LockType lockType_ = adLockReadOnly;
-    QString table_;      // the table rows are added to and removed from; empty when none
-    QString rowIdName_;  // how that table's row id is named in a statement
+    bool keepsRows_ = true;
+    std::uint64_t generation_ = 0;  // the connection's, when the rows were read
+    QString table_;                 // the table rows are added to and removed from; empty when none
+    QString rowIdName_;             // how that table's row id is named in a statement
     std::vector<QString> columnNames_;
+    std::vector<bool> numericColumns_;  // parallel to the names: would store text as a number
     std::vector<std::vector<FieldValue>> columns_;  // column-major: columns_[column][row]
     std::vector<std::int64_t> rowIds_;              // parallel to the rows, when updatable
+    int countedRows_ = 0;                           // when the rows are not kept
     std::size_t position_ = 0;
     bool currentDeleted_ = false;
     std::optional<std::vector<std::optional<FieldValue>>>
@@ -150,10 +216,10 @@ private:
     } insertScratch_;
 };
 
-// Runs a statement and hands the first column of each row to `row` as the bytes it is stored
-// as (Null rows are skipped), without turning them into text: for reads whose rows are only
-// compared, as the database itself compares them.
-void ForEachStoredBytes(Connection& connection, const QString& source,
-                        const std::function<void(std::string_view)>& row);
+// Runs a statement and hands the first column of each row to `row` as the text a recordset
+// reads it as (Null rows are skipped), without keeping the rows: for reads whose rows are only
+// compared with what the user sees.
+void ForEachText(Connection& connection, const QString& source,
+                 const std::function<void(const QString&)>& row);
 
 }  // namespace vorelta

@@ -10,8 +10,10 @@ QString KeyDatabasePath(const QString& appPath) {
 
 void OpenKeyStore(Module1& state, const QString& connectionString) {
     state.KeyConnection.Open(connectionString, QString(), QString(), adOptionUnspecified);
+    // The shared recordset gives the count and takes the inserts; it keeps no rows, so the
+    // program's memory does not grow with the table or with what is added.
     state.KeyRecordset.Open(sql::kSelectAllKeys, state.KeyConnection, adOpenKeyset,
-                            adLockOptimistic, adOptionUnspecified);
+                            adLockOptimistic, adCountRowsOnly);
     state.KeyRecordset.Fields(kKeynameField);
     state.KeyCount = state.KeyRecordset.RecordCount();
 }

@@ -98,18 +98,22 @@ void edit::ShowInsertResult(std::int32_t added, bool rereadList) {
 }
 
 void edit::Command2_Click() {
-    if (TrimBlanks(List1->List(List1->ListIndex())).isEmpty()) {
+    const QString item = List1->List(List1->ListIndex());
+    if (TrimBlanks(item).isEmpty()) {
         return;
     }
-    Recordset row;
-    row.Open(sql::kSelectByKeyname, state_.KeyConnection, adOpenKeyset, adLockOptimistic,
-             adOptionUnspecified, {List1->List(List1->ListIndex())});
+    // The row is found by what the list shows, whatever type or bytes it is stored as: the
+    // first one, in the order the list is read, that reads as the selected item.
+    Recordset rows;
+    rows.Open(sql::kListKeys, state_.KeyConnection, adOpenKeyset, adLockOptimistic,
+              adOptionUnspecified);
+    rows.Find(kKeynameField, item);
     // Another program may have removed or changed the row since the list was read.
-    if (!row.Eof()) {
-        row.Delete(adAffectCurrent);
+    if (!rows.Eof()) {
+        rows.Delete(adAffectCurrent);
         state_.KeyCount -= 1;
     }
-    row.Close();
+    rows.Close();
     RefreshKeyList();
 }
 

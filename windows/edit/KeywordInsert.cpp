@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/Text.h"
-#include "store/TextCodec.h"
 
 namespace vorelta {
 
@@ -17,22 +16,21 @@ namespace {
 const QString kLineBreak = QStringLiteral("\r\n");
 
 // Every keyword now in the table, read once instead of looking each line up on its own, and
-// compared by its stored bytes as the database compares keyname. The bytes sit side by side in
-// one block and an open-addressed table points into it: a hundred thousand keywords cost two
+// compared as the list shows it: a typed line is stored already when the list shows a keyword
+// of the same text, whatever form that keyword is stored in. The texts sit side by side in one
+// block and an open-addressed table points into it: a hundred thousand keywords cost two
 // allocations instead of one each.
 class StoredKeywords {
 public:
     StoredKeywords(Connection& connection, std::size_t expected) {
         resize(std::bit_ceil(2 * expected + 16));
-        ForEachStoredBytes(connection, sql::kSelectKeynames,
-                           [this](std::string_view bytes) { add(bytes); });
+        ForEachText(connection, sql::kSelectKeynames, [this](const QString& text) { add(text); });
     }
 
     // True when the keyword was not stored yet, and is counted as stored from now on.
     bool add(QStringView keyword) {
-        scratch_.clear();
-        AppendStoredText(keyword, scratch_);
-        return add(std::string_view(scratch_));
+        return add(std::string_view(reinterpret_cast<const char*>(keyword.utf16()),
+                                    std::size_t(keyword.size()) * sizeof(char16_t)));
     }
 
 private:
@@ -82,7 +80,6 @@ private:
     std::vector<Slot> slots_;
     std::size_t mask_ = 0;
     std::size_t count_ = 0;
-    std::string scratch_;
 };
 
 void InsertKeywords(Module1& state, const std::vector<QStringView>& lines, std::int32_t& added) {
@@ -96,8 +93,10 @@ void InsertKeywords(Module1& state, const std::vector<QStringView>& lines, std::
         }
         state.KeyRecordset.AddNew();
         state.KeyRecordset.Fields(kKeynameField).SetValue(trimmed.toString());
-        state.KeyRecordset.Update();
-        ++added;
+        // A row the database drops (a trigger, a conflict clause) is not counted.
+        if (state.KeyRecordset.Update()) {
+            ++added;
+        }
     }
 }
 
