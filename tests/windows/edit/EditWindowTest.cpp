@@ -212,6 +212,45 @@ TEST_F(EditWindowTest, AnErrorHalfwayKeepsTheRowsStoredBeforeItAndSaysHowMany) {
     }
 }
 
+// Tables that would not keep a typed line as typed: a row the table drops is not counted, and
+// a column that stores text as a number refuses the insert while checks and deletes still work.
+TEST_F(EditWindowTest, AnInsertCountsOnlyRowsTheTableKeepsAsTyped) {
+    const QString numeric = QStringLiteral(
+        u"实时错误 '3251':\r\n\r\n关键字不能添加：列 keyname 会把文字存成数字（如 007 存成 7）。");
+    const struct {
+        const char* schema;
+        Rows after;
+        int added;
+        QString prompt;
+    } cases[] = {
+        {"create table keys (keyname text); create trigger drop_x before insert on keys "
+         "when new.keyname = 'x' begin select raise(ignore); end",
+         {Key(u"词"), Key(u"007")},
+         1,
+         {}},
+        {"create table keys (keyname text collate nocase unique on conflict ignore)",
+         {Key(u"词"), Key(u"007")},
+         1,
+         {}},
+        {"create table keys (keyname integer)", {Key(u"词")}, 0, numeric},
+        {"create table keys (keyname real)", {Key(u"词")}, 0, numeric},
+        {"create table keys (keyname numeric(10))", {Key(u"词")}, 0, numeric},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.schema);
+        ManagerSession s;
+        s.dir.createWithSql(std::string(c.schema) + "; insert into keys values ('词'), ('X')");
+        OpenKeyStore(s.state, ConnectionString(s.dir.path()));
+        s.reopen();
+        s.insert(QStringLiteral("007\r\nx"));
+        s.deleteItem(1);  // X: a delete works whatever the column's type
+        EXPECT_EQ(s.dir.storedKeys(), c.after);
+        EXPECT_EQ(s.window->Label2->caption(), QStringLiteral(u"成功添加%1条关键字").arg(c.added));
+        EXPECT_EQ(s.state.KeyCount, 1 + c.added);
+        EXPECT_EQ(s.boxes.prompts, c.prompt.isEmpty() ? QStringList() : QStringList{c.prompt});
+    }
+}
+
 TEST_F(EditWindowTest, ADeleteRemovesOneRowOfTheSelectedKeyword) {
     open({Key(u"win"), Key(u"cash"), Key(u"win"), Key(u"it's")});
     deleteItem(2);
