@@ -11,11 +11,22 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The line without the blanks around it, as the keyword manager stores a typed line: checks
+// remove every blank from a message, so a keyword with one could never be found.
+std::string_view TrimBlanks(std::string_view line) {
+    const std::size_t begin = line.find_first_not_of(' ');
+    if (begin == std::string_view::npos) {
+        return {};
+    }
+    return line.substr(begin, line.find_last_not_of(' ') - begin + 1);
+}
 
 std::vector<std::string> ReadKeywords(const fs::path& listPath) {
     std::ifstream in(listPath);
@@ -23,12 +34,18 @@ std::vector<std::string> ReadKeywords(const fs::path& listPath) {
         throw std::runtime_error("cannot read " + listPath.string());
     }
     std::vector<std::string> keywords;
-    for (std::string line; std::getline(in, line);) {
+    bool firstLine = true;
+    for (std::string line; std::getline(in, line); firstLine = false) {
+        // Editors on Windows start a UTF-8 file with a byte order mark; it is no keyword's.
+        if (firstLine && line.starts_with("\xEF\xBB\xBF")) {
+            line.erase(0, 3);
+        }
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        if (!line.empty() && line.front() != '#') {
-            keywords.push_back(line);
+        const std::string_view keyword = TrimBlanks(line);
+        if (!keyword.empty() && keyword.front() != '#') {
+            keywords.emplace_back(keyword);
         }
     }
     return keywords;
