@@ -146,11 +146,13 @@ TEST_F(AboutWindowTest, TheLauncherStartsTheToolItFindsOrSaysItIsUnavailable) {
          none},
     };
     for (const LaunchCase& c : cases) {
-        QTemporaryDir dir;
+        QTemporaryDir temporary;
+        // Inside the temporary folder: "folder\MSINFO32.EXE" is a file name of its own here.
+        const QString folder = temporary.filePath(QStringLiteral("tools"));
         RecordingMessageBoxes prompts;
         RecordingProcessStarter processes;
         MemoryRegistry keys;
-        c.set(keys, processes, dir.path());
+        c.set(keys, processes, folder);
         frmAbout about(prompts, processes, keys);
         about.Form_Load();
         about.show();
@@ -158,7 +160,7 @@ TEST_F(AboutWindowTest, TheLauncherStartsTheToolItFindsOrSaysItIsUnavailable) {
         for (int click = 0; click < 2; ++click) {  // the window stays usable after the message
             QTest::mouseClick(about.cmdSysInfo, Qt::LeftButton);
         }
-        const QString started = c.started(dir.path());
+        const QString started = c.started(folder);
         if (started.isEmpty()) {
             EXPECT_EQ(prompts.prompts, QStringList({kUnavailable, kUnavailable})) << c.what;
             EXPECT_TRUE(processes.started.isEmpty()) << c.what;
