@@ -155,7 +155,8 @@ TEST(BusyDatabaseTest, AReaderHeldPastTheWaitCostsABulkInsertOneWaitAndStoresNot
     sqlite3_busy_handler(s.state.KeyConnection.handle(), CountWaits, &waits);
     QStringList lines;
     for (int i = 0; i < 40000; ++i) {
-        lines << QStringLiteral(u"新关键字%1").arg(i);  // far more than SQLite's page cache holds
+        // Lines of 60 characters: far more than SQLite's page cache holds.
+        lines << QStringLiteral(u"新关键字%1").arg(i).leftJustified(60, u'长');
     }
     sqlite3* reader = nullptr;
     ASSERT_EQ(sqlite3_open(s.dir.keyDatabase().toUtf8().constData(), &reader), SQLITE_OK);
