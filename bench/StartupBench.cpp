@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -96,6 +97,13 @@ double Median(std::vector<double> values) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const vorelta::bench::Arguments arguments = vorelta::bench::ParseArguments(argc, argv);
+    // Under xvfb-run there is no session: the program gets a runtime folder of its own.
+    QTemporaryDir runtime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    }
     xcb_connection_t* x = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(x)) {
         std::fprintf(stderr, "startup_bench needs an X server (try xvfb-run -a)\n");
