@@ -1,5 +1,6 @@
 #include "toolkit/TextBox.h"
 
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QScopedValueRollback>
@@ -7,6 +8,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <algorithm>
+#include <mutex>
 
 namespace vorelta {
 
@@ -20,10 +22,12 @@ const QString kLineBreak = QStringLiteral("\r\n");
 
 // A mark carries the character it stands for in this property of its character format.
 constexpr int kStandsForProperty = QTextFormat::UserProperty + 1;
-// A block with this property in its block format follows a soft break: the separator before
-// it stands for nothing in the text. The property lives in the document, so undo and redo
-// restore it together with the separator.
-constexpr int kAfterSoftBreakProperty = QTextFormat::UserProperty + 2;
+// A block separator with this property in its character format is a soft break: it stands for
+// nothing in the text. Being the separator's own, the property goes and comes back with it, in
+// deletes, undo and redo alike. (A property of the block after it would not: when the editor
+// removes a separator after an empty block, the joined block keeps the format of the block
+// after the separator, which then claims a soft break that is no longer there.)
+constexpr int kSoftBreakProperty = QTextFormat::UserProperty + 2;
 
 bool IsBreakCharacter(char16_t c) {
     return c == kCR || c == kLF || c == kLineSeparator || c == kParagraphSeparator;
@@ -45,13 +49,9 @@ bool IsPairAt(const QString& text, qsizetype i) {
     return text[i] == kCR && i + 1 < text.size() && text[i + 1] == kLF;
 }
 
-bool FollowsSoftBreak(const QTextBlock& block) {
-    return block.isValid() && block.blockFormat().boolProperty(kAfterSoftBreakProperty);
-}
-
-QTextBlockFormat AfterSoftBreakFormat() {
-    QTextBlockFormat format;
-    format.setProperty(kAfterSoftBreakProperty, true);
+QTextCharFormat SoftBreakFormat() {
+    QTextCharFormat format;
+    format.setProperty(kSoftBreakProperty, true);
     return format;
 }
 
@@ -70,7 +70,7 @@ public:
             const bool pair = IsPairAt(text, i);
             if (pair || (IsBreakCharacter(c) && loneBreaks_ == LoneBreaks::BreakTheLine)) {
                 writeRunUpTo(text, i);
-                insertBreak(QTextBlockFormat());
+                insertBreak(QTextCharFormat());
                 i += pair ? 1 : 0;
                 runStart_ = i + 1;
                 continue;
@@ -79,7 +79,7 @@ public:
             if (column_ >= textbox::kPieceLength && !QChar::isLowSurrogate(c)) {
                 writeRunUpTo(text, i);
                 softBreaks_.push_back(cursor_.position());
-                insertBreak(AfterSoftBreakFormat());
+                insertBreak(SoftBreakFormat());
             }
             if (IsBreakCharacter(c)) {
                 writeRunUpTo(text, i);
@@ -97,8 +97,8 @@ public:
     const std::vector<int>& softBreaks() const { return softBreaks_; }
 
 private:
-    void insertBreak(const QTextBlockFormat& nextBlock) {
-        cursor_.insertBlock(nextBlock, QTextCharFormat());
+    void insertBreak(const QTextCharFormat& separator) {
+        cursor_.insertBlock(QTextBlockFormat(), separator);
         column_ = 0;
     }
 
@@ -115,6 +115,20 @@ private:
     int column_;
     std::vector<int> softBreaks_;
 };
+
+// Selects what Backspace takes before the cursor (one code point) or Delete after it (one
+// grapheme), as the editor's own keys would.
+void SelectWhatTheKeyTakes(QTextCursor& cursor, bool backspace) {
+    if (!backspace) {
+        cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+        return;
+    }
+    const int at = cursor.position();
+    const QTextDocument& document = *cursor.document();
+    const bool pair = QChar::isLowSurrogate(document.characterAt(at - 1).unicode()) &&
+                      QChar::isHighSurrogate(document.characterAt(at - 2).unicode());
+    cursor.setPosition(std::max(at - (pair ? 2 : 1), 0), QTextCursor::KeepAnchor);
+}
 
 // The characters of one block between two document positions, marks read as what they stand for.
 void AppendCharacters(const QTextBlock& block, int from, int to, QString& out) {
@@ -142,7 +156,197 @@ void AppendCharacters(const QTextBlock& block, int from, int to, QString& out) {
     }
 }
 
+// A stretch of a text around an offset, wide enough to find the character, word, sentence or line
+// at, before or after the offset: the generic search takes the whole text it is given, which for a
+// megabyte line would cost milliseconds a query.
+class Excerpt : public QAccessibleTextInterface {
+public:
+    Excerpt(const QString& text, int offset, QAccessible::TextBoundaryType boundary) {
+        offset = std::clamp<int>(offset == -1 ? text.size() : offset, 0, text.size());
+        if (boundary == QAccessible::NoBoundary) {
+            to_ = text.size();
+        } else if (boundary == QAccessible::LineBoundary ||
+                   boundary == QAccessible::ParagraphBoundary) {
+            // The line with the offset and those on either side of it, each ending with its LF.
+            const qsizetype start = LineStart(text, offset);
+            from_ = start == 0 ? 0 : LineStart(text, start - 1);
+            const qsizetype next = text.indexOf(kLF, offset);
+            to_ = next < 0 ? text.size() : LineEnd(text, next + 1);
+        } else {
+            // Words and sentences longer than this are cut at its edges.
+            constexpr int kReach = textbox::kPieceLength;
+            from_ = std::max(offset - kReach, 0);
+            to_ = std::min<qsizetype>(offset + kReach, text.size());
+        }
+        text_ = text.mid(from_, to_ - from_);
+    }
+
+    using Query = QString (QAccessibleTextInterface::*)(int, QAccessible::TextBoundaryType, int*,
+                                                        int*) const;
+    // The query answered in the excerpt, with offsets in the whole text.
+    QString ask(Query query, int offset, QAccessible::TextBoundaryType boundary, int* start,
+                int* end) const {
+        const int inside = offset == -1 ? int(to_ - from_) : offset - int(from_);
+        const QString found = (this->*query)(inside, boundary, start, end);
+        *start += *start >= 0 ? int(from_) : 0;
+        *end += *end >= 0 ? int(from_) : 0;
+        return found;
+    }
+
+    QString text(int start, int end) const override { return text_.mid(start, end - start); }
+    int characterCount() const override { return int(text_.size()); }
+    // An excerpt is only read: it has no caret, selection, geometry or attributes.
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* start, int* end) const override {
+        *start = *end = -1;
+        return {};
+    }
+
+private:
+    static qsizetype LineStart(const QString& text, qsizetype offset) {
+        return offset == 0 ? 0 : text.lastIndexOf(kLF, offset - 1) + 1;
+    }
+    static qsizetype LineEnd(const QString& text, qsizetype offset) {
+        const qsizetype lf = text.indexOf(kLF, offset);
+        return lf < 0 ? text.size() : lf + 1;
+    }
+
+    qsizetype from_ = 0;
+    qsizetype to_ = 0;
+    QString text_;
+};
+
 }  // namespace
+
+// What assistive technology is told of a text box: its text as text() gives it, with offsets
+// counted in that text, so that a line laid out in pieces reads as the one line it is. The
+// editor's own interface would read each soft break as a line break.
+class TextBoxAccessible : public QAccessibleWidget,
+                          public QAccessibleTextInterface,
+                          public QAccessibleEditableTextInterface {
+public:
+    explicit TextBoxAccessible(TextBox* box) : QAccessibleWidget(box, QAccessible::EditableText) {}
+
+    static QAccessibleInterface* Create(const QString& /*className*/, QObject* object) {
+        auto* box = qobject_cast<TextBox*>(object);
+        return box ? new TextBoxAccessible(box) : nullptr;
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface) {
+            return static_cast<QAccessibleTextInterface*>(this);
+        }
+        if (type == QAccessible::EditableTextInterface) {
+            return static_cast<QAccessibleEditableTextInterface*>(this);
+        }
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QString text(QAccessible::Text type) const override {
+        return type == QAccessible::Value ? box()->text() : QAccessibleWidget::text(type);
+    }
+    void setText(QAccessible::Text type, const QString& text) override {
+        if (type == QAccessible::Value) {
+            replaceText(0, characterCount(), text);
+        }
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.multiLine = state.selectableText = true;
+        state.readOnly = box()->isReadOnly();
+        state.editable = !state.readOnly;
+        return state;
+    }
+
+    QString text(int start, int end) const override {
+        return box()->text().mid(start, end - start);
+    }
+    int characterCount() const override { return int(box()->text().size()); }
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int* start,
+                             int* end) const override {
+        return Excerpt(box()->text(), offset, boundary)
+            .ask(&QAccessibleTextInterface::textBeforeOffset, offset, boundary, start, end);
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int* start,
+                            int* end) const override {
+        return Excerpt(box()->text(), offset, boundary)
+            .ask(&QAccessibleTextInterface::textAfterOffset, offset, boundary, start, end);
+    }
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int* start,
+                         int* end) const override {
+        return Excerpt(box()->text(), offset, boundary)
+            .ask(&QAccessibleTextInterface::textAtOffset, offset, boundary, start, end);
+    }
+
+    int cursorPosition() const override { return offsetOf(box()->textCursor().position()); }
+    void setCursorPosition(int position) override { setSelection(0, position, position); }
+    int selectionCount() const override { return box()->textCursor().hasSelection() ? 1 : 0; }
+    void selection(int index, int* start, int* end) const override {
+        const QTextCursor cursor = box()->textCursor();
+        const bool selected = index == 0 && cursor.hasSelection();
+        *start = selected ? offsetOf(cursor.selectionStart()) : 0;
+        *end = selected ? offsetOf(cursor.selectionEnd()) : 0;
+    }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int index) override {
+        if (index == 0) {
+            setCursorPosition(cursorPosition());
+        }
+    }
+    void setSelection(int index, int start, int end) override {
+        if (index != 0) {
+            return;
+        }
+        QTextCursor cursor = box()->textCursor();
+        cursor.setPosition(box()->documentPosition(start));
+        cursor.setPosition(box()->documentPosition(end), QTextCursor::KeepAnchor);
+        box()->setTextCursor(cursor);
+    }
+
+    QRect characterRect(int offset) const override {
+        QTextCursor cursor(box()->document());
+        cursor.setPosition(box()->documentPosition(offset));
+        const QRect caret = box()->cursorRect(cursor);
+        const int width = box()->fontMetrics().horizontalAdvance(text(offset, offset + 1));
+        return {box()->viewport()->mapToGlobal(caret.topLeft()), QSize(width, caret.height())};
+    }
+    int offsetAtPoint(const QPoint& point) const override {
+        const QPoint inside = box()->viewport()->mapFromGlobal(point);
+        return offsetOf(box()->cursorForPosition(inside).position());
+    }
+    // As with the editor's own interface, nothing scrolls without the caret moving.
+    void scrollToSubstring(int /*start*/, int /*end*/) override {}
+    // Every character of a text box looks alike.
+    QString attributes(int /*offset*/, int* start, int* end) const override {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+    void deleteText(int start, int end) override { replaceText(start, end, {}); }
+    void insertText(int offset, const QString& text) override { replaceText(offset, offset, text); }
+    void replaceText(int start, int end, const QString& text) override {
+        box()->replaceText(start, end, text);
+    }
+
+private:
+    TextBox* box() const { return static_cast<TextBox*>(widget()); }
+    int offsetOf(int position) const { return int(box()->textOffsetOf(position)); }
+};
+
+bool textbox::FollowsSoftBreak(const QTextBlock& block) {
+    // A block's character format is that of the separator before it.
+    return block.isValid() && block.charFormat().boolProperty(kSoftBreakProperty);
+}
 
 bool textbox::HasOnlyPairedBreaks(const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -159,6 +363,8 @@ TextBox::TextBox(QWidget* parent) : QPlainTextEdit(parent) {
     // Tab moves on to the next control, as in any dialog; it never types a tab.
     setTabChangesFocus(true);
     connect(document(), &QTextDocument::contentsChange, this, &TextBox::onContentsChange);
+    static std::once_flag accessible;
+    std::call_once(accessible, [] { QAccessible::installFactory(&TextBoxAccessible::Create); });
 }
 
 void TextBox::setText(const QString& text) {
@@ -214,10 +420,16 @@ void TextBox::onContentsChange(int position, int removed, int added) {
     softBreaks_.insert(kept, softAdded.begin(), softAdded.end());
     blockCount_ = blockCount;
 
-    const QTextBlock edited = document()->findBlock(position);
-    if (edited.length() == 1 && (FollowsSoftBreak(edited) || FollowsSoftBreak(edited.next()))) {
-        emptyPieceLeft_ = true;
-        QMetaObject::invokeMethod(this, &TextBox::removeEmptyPieces, Qt::QueuedConnection);
+    // A piece can be left empty anywhere in the range changed, not only where it starts: one edit
+    // block can remove and write in several places (a commit replacing text beside a selection).
+    for (QTextBlock block = document()->findBlock(position);
+         block.isValid() && block.position() <= position + added; block = block.next()) {
+        if (block.length() == 1 &&
+            (textbox::FollowsSoftBreak(block) || textbox::FollowsSoftBreak(block.next()))) {
+            emptyPieceLeft_ = true;
+            QMetaObject::invokeMethod(this, &TextBox::removeEmptyPieces, Qt::QueuedConnection);
+            break;
+        }
     }
     if (QStringView(text_).mid(start, removedUnits) == addedText) {
         return;
@@ -239,7 +451,7 @@ QString TextBox::readRange(int from, int to, int& breaks, std::vector<int>& soft
             break;
         }
         ++breaks;
-        if (FollowsSoftBreak(block.next())) {
+        if (textbox::FollowsSoftBreak(block.next())) {
             softBreaks.push_back(separator);
         } else {
             result += kLineBreak;
@@ -256,6 +468,44 @@ qsizetype TextBox::textOffsetOf(int position) const {
     return qsizetype(position) + separators - 2 * (soft - softBreaks_.begin());
 }
 
+// The last document position that stands at the offset in the text: at a soft break the start
+// of the next piece, inside a CR LF pair the end of the line.
+int TextBox::documentPosition(qsizetype textOffset) const {
+    int low = 0;
+    int high = document()->characterCount() - 1;
+    while (low < high) {
+        const int middle = low + (high - low + 1) / 2;
+        if (textOffsetOf(middle) <= textOffset) {
+            low = middle;
+        } else {
+            high = middle - 1;
+        }
+    }
+    return low;
+}
+
+// The document position `units` characters after (or, when negative, before) the position, as the
+// line is shown: a soft break takes no room. The document is asked, not softBreaks_, which an
+// edit still open has not brought up to date.
+int TextBox::stepAlongLine(int position, int units) const {
+    const auto softBreakAt = [this](int at) {
+        const QTextBlock block = document()->findBlock(at);
+        return at == block.position() + block.length() - 1 &&
+               textbox::FollowsSoftBreak(block.next());
+    };
+    const int step = units < 0 ? -1 : 1;
+    const int end = document()->characterCount() - 1;
+    for (int left = std::abs(units); left > 0 && position + step >= 0 && position + step <= end;
+         --left) {
+        // Soft breaks can meet around a piece that the edit has just emptied.
+        while (softBreakAt(step < 0 ? position - 1 : position)) {
+            position += step;
+        }
+        position += step;
+    }
+    return std::clamp(position, 0, end);
+}
+
 bool TextBox::isSoftBreakAt(int position) const {
     return std::binary_search(softBreaks_.begin(), softBreaks_.end(), position);
 }
@@ -266,7 +516,7 @@ void TextBox::keyPressEvent(QKeyEvent* event) {
     if (lineBreak && !isReadOnly()) {
         insertLineBreak();
         event->accept();
-    } else if (!isReadOnly() && deleteAcrossSoftBreak(event)) {
+    } else if (!isReadOnly() && deleteCharacter(event)) {
         event->accept();
     } else {
         const int before = textCursor().position();
@@ -279,12 +529,19 @@ void TextBox::keyPressEvent(QKeyEvent* event) {
             isSoftBreakAt(std::min(before, after))) {
             QPlainTextEdit::keyPressEvent(event);
         }
+        // Nor does a selection of a soft break alone hold anything.
+        QTextCursor cursor = textCursor();
+        if (std::abs(cursor.anchor() - cursor.position()) == 1 &&
+            isSoftBreakAt(std::min(cursor.anchor(), cursor.position()))) {
+            cursor.clearSelection();
+            setTextCursor(cursor);
+        }
     }
     removeEmptyPieces();
 }
 
-// Enter and Shift+Enter both end the line with CR LF. The new block must not take on the
-// soft-break property of the block it splits, as the editor's own Enter would make it.
+// Enter and Shift+Enter both end the line with CR LF, with a separator that is no soft break
+// whatever the character format at the cursor (the editor's own Enter would take that on).
 void TextBox::insertLineBreak() {
     QTextCursor cursor = textCursor();
     cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
@@ -293,21 +550,32 @@ void TextBox::insertLineBreak() {
 }
 
 // Backspace at the start of a piece and Delete at its end take the character beyond the soft
-// break, as they would inside one line.
-bool TextBox::deleteAcrossSoftBreak(const QKeyEvent* event) {
+// break, as they would inside one line. A piece's last character goes together with a soft break
+// beside it: removing the emptied piece afterwards would be an undo step of its own, as the editor
+// joins nothing to a lone delete, and undoing that step would only bring the empty piece back.
+bool TextBox::deleteCharacter(const QKeyEvent* event) {
     QTextCursor cursor = textCursor();
-    if (cursor.hasSelection()) {
-        return false;
-    }
-    const int position = cursor.position();
     const bool backspace =
         event->key() == Qt::Key_Backspace && !(event->modifiers() & ~Qt::ShiftModifier);
-    if (backspace && isSoftBreakAt(position - 1)) {
-        cursor.setPosition(position - 1);
-        cursor.deletePreviousChar();
-    } else if (event->matches(QKeySequence::Delete) && isSoftBreakAt(position)) {
-        cursor.setPosition(position + 1);
-        cursor.deleteChar();
+    if (cursor.hasSelection() || !(backspace || event->matches(QKeySequence::Delete))) {
+        return false;
+    }
+    const bool across = isSoftBreakAt(cursor.position() - (backspace ? 1 : 0));
+    cursor.setPosition(cursor.position() + (across ? (backspace ? -1 : 1) : 0));
+    const int position = cursor.position();
+    SelectWhatTheKeyTakes(cursor, backspace);
+    const int from = cursor.selectionStart();
+    const int to = cursor.selectionEnd();
+    const QTextBlock piece = document()->findBlock(from);
+    const bool afterSoftBreak = textbox::FollowsSoftBreak(piece);
+    if (from < to && from == piece.position() && to == from + piece.length() - 1 &&
+        (afterSoftBreak || textbox::FollowsSoftBreak(piece.next()))) {
+        cursor.setPosition(afterSoftBreak ? from - 1 : from);
+        cursor.setPosition(afterSoftBreak ? to : to + 1, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    } else if (across) {
+        cursor.setPosition(position);
+        backspace ? cursor.deletePreviousChar() : cursor.deleteChar();
     } else {
         return false;
     }
@@ -353,16 +621,60 @@ void TextBox::insertFromMimeData(const QMimeData* source) {
     if (!source || !source->hasText()) {
         return;
     }
-    // Pasted text arrives as plain characters; each CR LF, CR or LF becomes one line break.
     QTextCursor cursor = textCursor();
     cursor.beginEditBlock();
-    cursor.removeSelectedText();
-    PieceWriter writer(cursor, LoneBreaks::BreakTheLine);
-    writer.write(source->text());
+    writeOver(cursor, source->text());
     cursor.endEditBlock();
     setTextCursor(cursor);
     ensureCursorVisible();
     removeEmptyPieces();
+}
+
+// An input method's commit goes in as pasted text does. The range it replaces, given relative to
+// the caret, counts the characters of the line as shown: a soft break is not one of them.
+void TextBox::inputMethodEvent(QInputMethodEvent* event) {
+    if (isReadOnly() || (event->commitString().isEmpty() && event->replacementLength() == 0)) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    QTextCursor cursor = textCursor();
+    cursor.beginEditBlock();
+    cursor.removeSelectedText();
+    const int start = stepAlongLine(cursor.position(), event->replacementStart());
+    cursor.setPosition(start);
+    cursor.setPosition(stepAlongLine(start, event->replacementLength()), QTextCursor::KeepAnchor);
+    writeOver(cursor, event->commitString());
+    cursor.endEditBlock();
+    // The caret has moved with the edit as the editor's own would. What is left of the event is the
+    // text still being composed.
+    QInputMethodEvent composing(event->preeditString(), event->attributes());
+    QPlainTextEdit::inputMethodEvent(&composing);
+    event->accept();
+    ensureCursorVisible();
+    removeEmptyPieces();
+}
+
+// Assistive technology edits the text by offsets in text().
+void TextBox::replaceText(qsizetype from, qsizetype to, const QString& text) {
+    if (isReadOnly()) {
+        return;
+    }
+    from = std::clamp<qsizetype>(from, 0, text_.size());
+    to = std::clamp<qsizetype>(to, from, text_.size());
+    QTextCursor cursor(document());
+    cursor.setPosition(documentPosition(from));
+    cursor.setPosition(documentPosition(to), QTextCursor::KeepAnchor);
+    cursor.beginEditBlock();
+    writeOver(cursor, text);
+    cursor.endEditBlock();
+    removeEmptyPieces();
+}
+
+// Text from outside arrives as plain characters; each CR LF, CR or LF becomes one line break.
+void TextBox::writeOver(QTextCursor& cursor, const QString& text) {
+    cursor.removeSelectedText();
+    PieceWriter writer(cursor, LoneBreaks::BreakTheLine);
+    writer.write(text);
 }
 
 }  // namespace vorelta

@@ -3,7 +3,11 @@
 #include <QPlainTextEdit>
 #include <vector>
 
+class QTextBlock;
+
 namespace vorelta {
+
+class TextBoxAccessible;
 
 // A multi-line text box whose text uses CR LF line breaks.
 //
@@ -15,7 +19,8 @@ namespace vorelta {
 // Long lines are laid out in pieces: the editor lays out a whole paragraph on every keystroke,
 // which freezes the window for a line of a megabyte. A line longer than a piece is held as
 // several document blocks joined by soft breaks, which read back as nothing and behave as one
-// line for typing, deleting, caret movement and copying.
+// line for typing, deleting, caret movement and copying, and for assistive technology, which
+// is told the text as text() gives it.
 //
 // Change is raised after every edit that changes the text, and inside setText when the new text
 // differs from the old one, before setText returns. A write from code clears the undo history:
@@ -34,18 +39,25 @@ Q_SIGNALS:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
     QMimeData* createMimeDataFromSelection() const override;
 
 private:
+    friend class TextBoxAccessible;
+
     void render(const QString& text);
     void onContentsChange(int position, int removed, int added);
     QString readRange(int from, int to, int& breaks, std::vector<int>& softBreaks) const;
     qsizetype textOffsetOf(int position) const;
+    int documentPosition(qsizetype textOffset) const;
+    int stepAlongLine(int position, int units) const;
     bool isSoftBreakAt(int position) const;
 
     void insertLineBreak();
-    bool deleteAcrossSoftBreak(const QKeyEvent* event);
+    bool deleteCharacter(const QKeyEvent* event);
+    void replaceText(qsizetype from, qsizetype to, const QString& text);
+    void writeOver(QTextCursor& cursor, const QString& text);
     void removeEmptyPieces();
 
     QString text_;  // the text as CR LF text, kept in step with the document on every edit
@@ -65,6 +77,10 @@ inline constexpr int kPieceLength = 1000;
 // True when every CR and LF in the text belongs to a CR LF pair and no Unicode line or
 // paragraph separator occurs: then the text can be shown as plain lines.
 bool HasOnlyPairedBreaks(const QString& text);
+
+// True when the separator before the block is a soft break: the block goes on with the line of
+// the block before it.
+bool FollowsSoftBreak(const QTextBlock& block);
 }  // namespace textbox
 
 }  // namespace vorelta

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QPushButton>
@@ -143,6 +144,64 @@ TEST_F(TextBoxTest, LongLinesAreLaidOutInPiecesThatReadAsOneLine) {
     }
 }
 
+// The same text, lines on the screen (lines in pieces as one, no emptied piece) and caret.
+bool InStep(TextBox& box, const QPlainTextEdit& plain) {
+    QStringList shown;
+    for (QTextBlock block = box.document()->begin(); block.isValid(); block = block.next()) {
+        (textbox::FollowsSoftBreak(block) ? shown.back() : shown.emplace_back()) += block.text();
+    }
+    const QString text = plain.toPlainText();
+    const int caret = plain.textCursor().position();
+    return box.text() == QString(text).replace(u'\n', QStringLiteral("\r\n")) &&
+           shown == text.split(u'\n') &&
+           BlankLines(*box.document()) == BlankLines(*plain.document()) &&
+           QAccessible::queryAccessibleInterface(&box)->textInterface()->cursorPosition() ==
+               caret + text.left(caret).count(u'\n');
+}
+
+// An edit picked at random, mostly at or beside the start of a line or of a piece of the box.
+std::function<void(QWidget*)> RandomEdit(std::mt19937& random, const TextBox& box,
+                                         const QPlainTextEdit& plain, const QString& typed) {
+    const auto pick = [&](int n) { return int(random() % n); };
+    const QString text = plain.toPlainText();
+    std::vector<int> starts;  // as positions in the plain editor
+    int soft = 0;
+    for (QTextBlock block = box.document()->begin(); block.isValid(); block = block.next()) {
+        soft += textbox::FollowsSoftBreak(block) ? 1 : 0;
+        starts.push_back(block.position() - soft);
+    }
+    starts.push_back(int(text.size()));
+    const int i = pick(int(starts.size()) - 1);
+    const int from = std::clamp(starts[i] + pick(3) - 1, 0, int(text.size()));
+    const int to = pick(2) ? starts[i + pick(2)] : pick(text.size() + 1);
+    const QTextCursor caret = plain.textCursor();  // a replaced range stays inside the text
+    const int start = -std::min(pick(3), caret.selectionStart());
+    const int length = std::min<int>(pick(3), text.size() - caret.selectionEnd() - start);
+    const QKeyCombination keys[] = {
+        Qt::Key_Left,         Qt::SHIFT | Qt::Key_Right, Qt::Key_Delete,
+        Qt::Key_Backspace,    Qt::CTRL | Qt::Key_C,      Qt::CTRL | Qt::Key_X,
+        Qt::CTRL | Qt::Key_V, Qt::CTRL | Qt::Key_Z,      Qt::CTRL | Qt::SHIFT | Qt::Key_Z};
+    const QKeyCombination key = keys[pick(9)];
+    return [=, kind = pick(4), f = from + int(text.left(from).count(u'\n')),
+            t = to + int(text.left(to).count(u'\n'))](QWidget* w) {
+        const bool isBox = qobject_cast<TextBox*>(w);
+        QInputMethodEvent commit;
+        commit.setCommitString(typed.left(2), start, length);
+        if (kind == 0) {
+            QAccessible::queryAccessibleInterface(w)->textInterface()->setSelection(
+                0, isBox ? f : from, isBox ? t : to);
+            // On a cut, the box then ends the selection at the piece before it.
+            QTest::keySequence(w, QKeySequence(to % 2 ? "Shift+Left, Shift+Right" : ""));
+        } else if (kind == 1) {
+            QApplication::sendEvent(w, &commit);
+        } else {
+            Press(w, key.key(), 1, key.keyboardModifiers());
+            // Where undo leaves the caret differs: the plain editor keeps caret moves.
+            Press(w, Qt::Key_Home, key.key() == Qt::Key_Z, Qt::ControlModifier);
+        }
+    };
+}
+
 // Editing keys act on a long line in pieces exactly as on the same line in one plain block.
 TEST_F(TextBoxTest, EditsAcrossPiecesBehaveAsInOneLine) {
     const auto typeChar = [](QWidget* widget, const QString& c) {
@@ -181,6 +240,7 @@ TEST_F(TextBoxTest, EditsAcrossPiecesBehaveAsInOneLine) {
         const char* name;
         int rightPresses, leftPresses;  // from the start of the text, to reach the caret
         std::function<void(QWidget*)> keys;
+        QString text = LongLine(2500);
     };
     const Case cases[] = {
         {"backspace at a piece's start", 1001, 1, [](QWidget* w) { Press(w, Qt::Key_Backspace); }},
@@ -245,19 +305,30 @@ TEST_F(TextBoxTest, EditsAcrossPiecesBehaveAsInOneLine) {
              Press(w, Qt::Key_Z, 1, Qt::ControlModifier);
          }},
         {"random keys around a cut", 1000, 0, randomEdits},
+        {"emptying a piece after a line break", 4, 0,
+         [](QWidget* w) {
+             Press(w, Qt::Key_Right, 1000, Qt::ShiftModifier);
+             Press(w, Qt::Key_Delete);
+         },
+         QStringLiteral("abc\r\n") + LongLine(1500)},
+        {"undoing the delete of a one-character piece, selecting across", 1001, 0,
+         [](QWidget* w) {
+             QTest::keySequence(w, QKeySequence("Backspace, Ctrl+Z, Ctrl+End, Left"));
+             QTest::keySequence(w, QKeySequence("Shift+Left, Shift+Right, Del"));
+         },
+         LongLine(1001)},
     };
     box.resize(300, 200);
     box.show();
     QPlainTextEdit plain;
     plain.resize(300, 200);
     plain.show();
-    const QString line = LongLine(2500);
+    QPlainTextEdit* const widgets[] = {&box, &plain};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        box.setText(line);
-        plain.setPlainText(line);
+        box.setText(c.text);
+        plain.setPlainText(c.text);
         QString clipboard[2];
-        QWidget* const widgets[] = {&box, &plain};
         for (int i = 0; i < 2; ++i) {
             QApplication::clipboard()->clear();
             Press(widgets[i], Qt::Key_Home, 1, Qt::ControlModifier);
@@ -270,6 +341,52 @@ TEST_F(TextBoxTest, EditsAcrossPiecesBehaveAsInOneLine) {
         EXPECT_EQ(clipboard[0], clipboard[1]);
         // An emptied piece must not show as a blank line inside the line.
         EXPECT_EQ(BlankLines(*box.document()), BlankLines(*plain.document()));
+        EXPECT_TRUE(InStep(box, plain));
+    }
+    // Random edits, compared after every step, each step being one undo step in both editors.
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+        std::mt19937 random(seed);
+        const QString lines[] = {{}, "abc", LongLine(1000), LongLine(1001), LongLine(2500)};
+        const QString text =
+            QStringList{lines[random() % 5], lines[random() % 5], lines[random() % 5]}.join("\r\n");
+        box.setText(text);
+        plain.setPlainText(text);
+        box.moveCursor(QTextCursor::Start);
+        for (int step = 0; step < 300; ++step) {
+            const QString typed[] = {"x", u"新"_qs, "1\r\n2", u"甲\r乙\n"_qs, LongLine(1200)};
+            const QString& pasted = typed[random() % 5];
+            const auto edit = RandomEdit(random, box, plain, pasted);
+            QString clipboard[2];
+            for (int i = 0; i < 2; ++i) {
+                QApplication::clipboard()->setText(pasted);
+                edit(widgets[i]);
+                clipboard[i] = QApplication::clipboard()->text().replace("\r\n", "\n");
+                widgets[i]->document()->setModified(false);  // then no two edits merge for undo
+            }
+            ASSERT_TRUE(InStep(box, plain) && clipboard[0] == clipboard[1]) << seed << ":" << step;
+        }
+    }
+}
+
+// Assistive technology is told the text itself: a line in pieces reads as the one line it is.
+TEST_F(TextBoxTest, AssistiveTechnologyReadsALineInPiecesAsOneLine) {
+    const QString line = QString(995, u'x') + " hello world " + LongLine(1500);  // cut in "hello"
+    box.setText("ab\r\n" + line + "\r\nz");
+    QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(&box)->textInterface();
+    EXPECT_EQ(text->text(0, text->characterCount()), box.text());
+    using T = QAccessibleTextInterface;
+    const std::tuple<decltype(&T::textAtOffset), int, QAccessible::TextBoundaryType, QString, int>
+        rows[] = {
+            {&T::textAtOffset, 1002, QAccessible::WordBoundary, "hello", 1000},
+            {&T::textAtOffset, 1004, QAccessible::CharBoundary, "o", 1004},
+            {&T::textAtOffset, 2000, QAccessible::LineBoundary, line + "\r\n", 4},
+            {&T::textAfterOffset, 1, QAccessible::LineBoundary, line + "\r\n", 4},
+            {&T::textBeforeOffset, -1, QAccessible::LineBoundary, line + "\r\n", 4},
+        };
+    for (const auto& [query, offset, boundary, read, first] : rows) {
+        int start = -1, end = -1;
+        EXPECT_EQ((text->*query)(offset, boundary, &start, &end), read);
+        EXPECT_EQ(std::pair(start, end), std::pair(first, first + int(read.size()))) << offset;
     }
 }
 
