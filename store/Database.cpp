@@ -217,6 +217,15 @@ FieldValue ReadText(sqlite3_stmt* statement, int column, TextEncoding encoding) 
     return QString(units, sqlite3_column_bytes16(statement, column) / qsizetype(sizeof(QChar)));
 }
 
+// Binds each '?' of the statement to the next parameter, as text.
+void BindParameters(sqlite3* db, sqlite3_stmt* statement, const std::vector<QString>& parameters,
+                    TextEncoding encoding, std::vector<std::string>& bytes) {
+    bytes.resize(parameters.size());
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+        BindText(db, statement, int(i + 1), parameters[i], encoding, bytes[i]);
+    }
+}
+
 TextEncoding EncodingOf(sqlite3* db) {
     Statement pragma = Prepare(db, QStringLiteral("pragma encoding"));
     if (sqlite3_step(pragma.get()) != SQLITE_ROW) {
@@ -605,22 +614,14 @@ sqlite3_stmt* Recordset::prepareSource(sqlite3* db, const std::vector<QString>& 
     insert_.reset();
     insertColumns_.clear();
 
-    boundBytes.resize(parameters.size());
-    for (std::size_t i = 0; i < parameters.size(); ++i) {
-        BindText(db, statement.get(), int(i + 1), parameters[i], connection_->Encoding(),
-                 boundBytes[i]);
-    }
+    BindParameters(db, statement.get(), parameters, connection_->Encoding(), boundBytes);
     return statement.release();
 }
 
 void Recordset::readRows(sqlite3_stmt* statement, bool withRowIds) {
     const int first = withRowIds ? 1 : 0;
     const auto columnCount = columnNames_.size();
-    columns_.assign(columnCount, {});
-    rowIds_.clear();
-    position_ = 0;
-    currentDeleted_ = false;
-    pendingRow_.reset();
+    startRows();
 
     sqlite3* db = sqlite3_db_handle(statement);
     const TextEncoding encoding = connection_->Encoding();
@@ -642,17 +643,21 @@ void Recordset::readRows(sqlite3_stmt* statement, bool withRowIds) {
 // The number of rows the source delivers, counted by the database without reading them.
 void Recordset::countRows(sqlite3* db, const std::vector<QString>& parameters) {
     Statement count = Prepare(db, QStringLiteral("select count(*) from (%1)").arg(source_));
-    std::vector<std::string> bytes(parameters.size());
-    for (std::size_t i = 0; i < parameters.size(); ++i) {
-        BindText(db, count.get(), int(i + 1), parameters[i], connection_->Encoding(), bytes[i]);
-    }
+    std::vector<std::string> bytes;
+    BindParameters(db, count.get(), parameters, connection_->Encoding(), bytes);
     const int rc = sqlite3_step(count.get());
     if (rc != SQLITE_ROW) {
         throw SqliteError(db, rc);
     }
+    startRows();
     countedRows_ = sqlite3_column_int(count.get(), 0);
+}
+
+// No rows read yet, none current, none being added.
+void Recordset::startRows() {
     columns_.assign(columnNames_.size(), {});
     rowIds_.clear();
+    countedRows_ = 0;
     position_ = 0;
     currentDeleted_ = false;
     pendingRow_.reset();
@@ -664,14 +669,9 @@ void Recordset::Close() {
     source_.clear();
     columnNames_.clear();
     numericColumns_.clear();
-    columns_.clear();
-    rowIds_.clear();
-    countedRows_ = 0;
+    startRows();
     table_.clear();
     rowIdName_.clear();
-    position_ = 0;
-    currentDeleted_ = false;
-    pendingRow_.reset();
     insert_.reset();
     insertColumns_.clear();
 }

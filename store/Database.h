@@ -185,6 +185,7 @@ private:
     int columnIndex(const QString& name) const;
     sqlite3_stmt* prepareSource(sqlite3* db, const std::vector<QString>& parameters,
                                 std::vector<std::string>& boundBytes);
+    void startRows();
     void readRows(sqlite3_stmt* statement, bool withRowIds);
     void countRows(sqlite3* db, const std::vector<QString>& parameters);
     sqlite3_stmt* insertStatement(sqlite3* db, const std::vector<int>& setColumns);

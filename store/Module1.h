@@ -17,8 +17,6 @@ inline const QString kSelectAllKeys = QStringLiteral("select * from keys ");
 inline const QString kListKeys = QStringLiteral("select * from keys");
 // The stored keywords alone, read once per insert to skip those already stored.
 inline const QString kSelectKeynames = QStringLiteral("select keyname from keys");
-// Lookup of one keyword; the keyword is bound to the parameter, never pasted into the text.
-inline const QString kSelectByKeyname = QStringLiteral("select * from keys where keyname=?");
 }  // namespace sql
 
 // The column every statement reads and the insert writes.

@@ -15,6 +15,9 @@ namespace {
 
 using test::TempProgramDir;
 
+// Lookup of one keyword; the keyword is bound to the parameter, never pasted into the text.
+const QString kSelectByKeyname = QStringLiteral("select * from keys where keyname=?");
+
 class StoreTest : public testing::Test {
 protected:
     void open(const std::vector<FieldValue>& rows) {
@@ -151,7 +154,7 @@ TEST_F(StoreTest, UserTextIsBoundAndNeverPartOfTheStatement) {
     open({QStringLiteral("it's"), QStringLiteral("cash")});
     const auto lookup = [&](const QString& keyword) {
         Recordset recordset;
-        recordset.Open(sql::kSelectByKeyname, connection, adOpenKeyset, adLockReadOnly,
+        recordset.Open(kSelectByKeyname, connection, adOpenKeyset, adLockReadOnly,
                        adOptionUnspecified, {keyword});
         return recordset.RecordCount();
     };
@@ -163,7 +166,7 @@ TEST_F(StoreTest, UserTextIsBoundAndNeverPartOfTheStatement) {
 TEST_F(StoreTest, DeleteRemovesOnlyTheCurrentRow) {
     open({QStringLiteral("win"), QStringLiteral("win"), QStringLiteral("cash")});
     Recordset recordset;
-    recordset.Open(sql::kSelectByKeyname, connection, adOpenKeyset, adLockOptimistic,
+    recordset.Open(kSelectByKeyname, connection, adOpenKeyset, adLockOptimistic,
                    adOptionUnspecified, {QStringLiteral("win")});
     ASSERT_EQ(recordset.RecordCount(), 2);
     recordset.Delete(adAffectCurrent);
@@ -207,8 +210,8 @@ TEST(RowIdentityTest, ADeleteRemovesExactlyTheRowItFoundOrRefusesClearly) {
         Connection connection;
         connection.Open(ConnectionString(dir.path()));
         Recordset row;
-        row.Open(sql::kSelectByKeyname, connection, adOpenKeyset, adLockOptimistic,
-                 adOptionUnspecified, {QStringLiteral("cash")});
+        row.Open(kSelectByKeyname, connection, adOpenKeyset, adLockOptimistic, adOptionUnspecified,
+                 {QStringLiteral("cash")});
         ASSERT_EQ(row.RecordCount(), 1) << c.schema;
 
         const int deleted = ErrorNumberOf([&] { row.Delete(); });
@@ -234,7 +237,7 @@ TEST(RowIdentityTest, ADeleteRemovesExactlyTheRowItFoundOrRefusesClearly) {
 TEST_F(StoreTest, DeleteWithoutACurrentRowFailsAndChangesNothing) {
     open({QStringLiteral("cash")});
     Recordset recordset;
-    recordset.Open(sql::kSelectByKeyname, connection, adOpenKeyset, adLockOptimistic,
+    recordset.Open(kSelectByKeyname, connection, adOpenKeyset, adLockOptimistic,
                    adOptionUnspecified, {QStringLiteral("gone")});
     EXPECT_TRUE(recordset.Eof());
     EXPECT_EQ(ErrorNumberOf([&] { recordset.Delete(); }), adErrNoCurrentRecord);
