@@ -12,17 +12,14 @@ namespace {
 
 TEST(SeedKeyDatabaseTest, AListIsStoredAsTheManagerWouldStoreItsLines) {
     TempProgramDir dir;
-    const QString list = dir.path() + QStringLiteral("/list.txt");
-    QFile file(list);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    // A byte order mark, blanks around keywords, blank-only lines, a comment, CR LF and LF.
-    file.write("\xEF\xBB\xBF首词\r\n  中奖  \r\n   \r\n\r\n# 注释\r\n发 票\n  # 也是注释\n末词");
-    file.close();
-
-    QProcess tool;
-    tool.start(QStringLiteral(VORELTA_SEED_TOOL), {list, dir.keyDatabase()});
-    ASSERT_TRUE(tool.waitForFinished());
-    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    QFile list(dir.path() + QStringLiteral("/list.txt"));
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    // A byte order mark, blanks around keywords, blank-only lines, comments, CR LF and LF.
+    list.write("\xEF\xBB\xBF首词\r\n  中奖  \r\n   \r\n\r\n# 注释\r\n发 票\n  # 也是注释\n末词");
+    list.close();
+    ASSERT_EQ(
+        QProcess::execute(QStringLiteral(VORELTA_SEED_TOOL), {list.fileName(), dir.keyDatabase()}),
+        0);
     EXPECT_EQ(dir.storedKeys(),
               (std::vector<FieldValue>{QStringLiteral(u"首词"), QStringLiteral(u"中奖"),
                                        QStringLiteral(u"发 票"), QStringLiteral(u"末词")}));

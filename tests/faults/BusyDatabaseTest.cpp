@@ -146,34 +146,28 @@ TEST(BusyDatabaseTest, ALockHeldPastTheWaitCostsOneWaitPerAction) {
 }
 
 // Another program reading: SQLite must wait for it before writing to the file. A large insert
-// waits once, at its start, not again each time its page cache spills; when the reader stays
-// past that wait nothing is stored and nothing is claimed.
+// waits once, not again each time its page cache spills; when the reader stays past that wait,
+// nothing is stored and nothing is claimed.
 TEST(BusyDatabaseTest, AReaderHeldPastTheWaitCostsABulkInsertOneWaitAndStoresNothing) {
     FaultSession s;
     s.startUp({kStored});
     int waits = 0;
     sqlite3_busy_handler(s.state.KeyConnection.handle(), CountWaits, &waits);
-    QStringList lines;
+    QStringList lines;  // far more than SQLite's page cache holds
     for (int i = 0; i < 40000; ++i) {
-        // Lines of 60 characters: far more than SQLite's page cache holds.
         lines << QStringLiteral(u"新关键字%1").arg(i).leftJustified(60, u'长');
     }
     sqlite3* reader = nullptr;
-    ASSERT_EQ(sqlite3_open(s.dir.keyDatabase().toUtf8().constData(), &reader), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(reader, "begin; select count(*) from keys", nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    sqlite3_open(s.dir.keyDatabase().toUtf8().constData(), &reader);
+    sqlite3_exec(reader, "begin; select count(*) from keys", nullptr, nullptr, nullptr);
     s.insert(lines.join(QStringLiteral("\r\n")));
     EXPECT_EQ(waits, 1);
     EXPECT_EQ(s.boxes.prompts, QStringList{kBusyReport});
     EXPECT_EQ(s.manager->Label2->caption(), QStringLiteral(u"成功添加0条关键字"));
-    EXPECT_EQ(s.state.KeyCount, 1);
-
-    sqlite3_exec(reader, "commit", nullptr, nullptr, nullptr);
-    sqlite3_close(reader);
     EXPECT_EQ(s.dir.storedKeys(), Rows{kStored});
+    sqlite3_close_v2(reader);  // its read transaction ends with it
     s.insert(lines.join(QStringLiteral("\r\n")));
     EXPECT_EQ(s.state.KeyCount, 40001);
-    EXPECT_EQ(s.dir.storedKeys().size(), 40001u);
 }
 
 }  // namespace
