@@ -11,14 +11,15 @@
 #include "tests/support/KeyDatabase.h"
 
 namespace vorelta {
-namespace {
-
-using test::TempProgramDir;
 
 namespace sql {
 // Lookup of one keyword; the keyword is bound to the parameter, never pasted into the text.
-const QString kSelectByKeyname = QStringLiteral("select * from keys where keyname=?");
+inline const QString kSelectByKeyname = QStringLiteral("select * from keys where keyname=?");
 }  // namespace sql
+
+namespace {
+
+using test::TempProgramDir;
 
 class StoreTest : public testing::Test {
 protected:
