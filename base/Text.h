@@ -22,4 +22,11 @@ inline QStringView TrimBlanks(QStringView text) {
     return text.mid(begin, end - begin);
 }
 
+// A stretch of a text: the code units from `start` up to, not including, `end`.
+struct TextRun {
+    qsizetype start = 0;
+    qsizetype end = 0;
+    bool operator==(const TextRun&) const = default;
+};
+
 }  // namespace vorelta

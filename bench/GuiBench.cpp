@@ -204,6 +204,48 @@ public:
         keystrokes(line.size(), "1 MB");
     }
 
+    // A megabyte made of stored keywords: the check marks some hundred thousand occurrences.
+    // Then keys and page scrolls in the marked line, each with the repaint it causes.
+    void markedMessage() {
+        QString message;
+        int occurrences = 0;
+        for (TextSource keywords(1); message.size() < kMessageLength; ++occurrences) {
+            message += keywords.word() + u' ';  // the keyword list's own words, in its order
+        }
+        message.truncate(kMessageLength);
+        const double scanBare = MedianOf(
+            gRepetitions, [] {}, [&] { ScanKeywords(connection_, NormaliseMessage(message)); });
+        rows_.push_back(
+            {"check of 1 MB of keywords, marks included (click Command2)",
+             MedianOf(
+                 gRepetitions, [&] { smsmsg_->setText(message); }, [&] { check_->click(); }),
+             "normalise + scan, no window", scanBare, "<= 1.2 x today"});
+        const std::vector<TextRun> marks = smsmsg_->marks();
+        std::printf("%d occurrences of stored keywords in the checked megabyte, %zu marks\n",
+                    occurrences, marks.size());
+
+        const QString line = smsmsg_->text();
+        bare_.setPlainText(InBlocks(line));
+        const int runs = 4 * gRepetitions + 1;
+        const auto page = [](QPlainTextEdit* edit) { QTest::keyClick(edit, Qt::Key_PageDown); };
+        rows_.push_back({"keystroke in the marked 1 MB line",
+                         MedianOf(
+                             runs, [&] { smsmsg_->setMarks(marks); }, [&] { Type(smsmsg_, 'x'); }),
+                         "bare, 1,000-unit blocks",
+                         MedianOf(
+                             runs, [] {}, [&] { Type(&bare_, 'x'); }),
+                         "<= 16 ms"});
+        smsmsg_->setMarks(marks);
+        smsmsg_->select({0, 0});  // pages from the top, each showing marks
+        rows_.push_back({"page down in the marked 1 MB line",
+                         MedianOf(
+                             runs, [] {}, [&] { page(smsmsg_); }),
+                         "bare, 1,000-unit blocks",
+                         MedianOf(
+                             runs, [] {}, [&] { page(&bare_); }),
+                         "<= 16 ms"});
+    }
+
     void hugePaste() {
         const QString message = TextSource(3).message(kPasteLength);
         const long rssBefore = PeakResidentMegabytes();
@@ -313,6 +355,7 @@ int main(int argc, char* argv[]) {
     gRepetitions = bench::ParseArguments(argc, argv).repetitions;
     Bench bench;
     bench.hugeMessage();
+    bench.markedMessage();
     bench.hugePaste();
     bench.print();
     return 0;

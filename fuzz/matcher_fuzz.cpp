@@ -1,4 +1,5 @@
-// The matcher against the row-by-row search: every kind of matcher reports the same rows.
+// The matcher against the row-by-row search: every kind of matcher reports the same rows and
+// the same runs of the message.
 //
 // Input: UTF-16 units split at U+0001; the first piece is the message, each further piece a
 // keyword, and a piece of exactly U+0002 a row without a keyword (Null). The first byte's low
@@ -29,10 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (qsizetype i = 1; i < pieces.size(); ++i) {
         keywords.push_back(pieces[i] == QStringView(u"\x02") ? FieldValue() : pieces[i]);
     }
-    const std::vector<std::size_t> expected = test::RowByRowHits(message, keywords);
+    const KeywordHits expected = {test::RowByRowHits(message, keywords),
+                                  test::RowByRowRuns(message, keywords)};
     for (const MatcherKind kind :
          {MatcherKind::ByLength, MatcherKind::KeywordByKeyword, MatcherKind::Automaton}) {
-        fuzz::Require(FindHits(message, keywords, kind) == expected);
+        fuzz::Require(MatchKeywords(message, keywords, kind) == expected);
     }
     return 0;
 }

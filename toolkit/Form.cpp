@@ -30,6 +30,10 @@ void SetCaption(Label* label, const QString& caption) {
     label->setCaption(caption);
 }
 
+void SetCaption(ScrollingLabel* label, const QString& caption) {
+    label->setCaption(caption);
+}
+
 void SetCaption(ListBox* /*list*/, const QString& /*caption*/) {
     // A list box starts empty; it has no caption.
 }

@@ -16,6 +16,7 @@
 #include "toolkit/Label.h"
 #include "toolkit/Line.h"
 #include "toolkit/ListBox.h"
+#include "toolkit/ScrollingLabel.h"
 #include "toolkit/TextBox.h"
 
 class QCoreApplication;
@@ -24,8 +25,8 @@ namespace vorelta {
 
 // The member of a window that receives one of its controls.
 template <class Form>
-using ControlMember =
-    std::variant<QPushButton * Form::*, TextBox * Form::*, Label * Form::*, ListBox * Form::*>;
+using ControlMember = std::variant<QPushButton * Form::*, TextBox * Form::*, Label * Form::*,
+                                   ScrollingLabel * Form::*, ListBox * Form::*>;
 
 // One control of a window: the member it is stored in and its name (also its object name),
 // its caption (a text box's text), its rectangle in twips and its tab index. The kind of control
@@ -46,6 +47,7 @@ namespace form_detail {
 void SetCaption(QPushButton* button, const QString& caption);
 void SetCaption(TextBox* box, const QString& caption);
 void SetCaption(Label* label, const QString& caption);
+void SetCaption(ScrollingLabel* label, const QString& caption);
 void SetCaption(ListBox* list, const QString& caption);
 // Names and places a new control beneath those made before it.
 void Place(QWidget* control, const char* name, TwipsRect twips);
@@ -67,7 +69,9 @@ void BuildControls(Form* form, std::span<const ControlDef<Form>> controls) {
                 auto* control = new Control(form);
                 form_detail::SetCaption(control, QString::fromUtf16(def.caption));
                 form_detail::Place(control, def.name, def.twips);
-                if constexpr (!std::is_same_v<Control, Label>) {
+                // Labels are not reached by Tab.
+                if constexpr (!std::is_same_v<Control, Label> &&
+                              !std::is_same_v<Control, ScrollingLabel>) {
                     focusOrder.emplace_back(def.tabIndex, control);
                 }
                 form->*member = control;

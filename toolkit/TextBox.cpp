@@ -3,7 +3,9 @@
 #include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
 #include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -378,6 +380,7 @@ void TextBox::setText(const QString& text) {
 
 void TextBox::render(const QString& text) {
     const QScopedValueRollback guard(rendering_, true);
+    marks_.clear();
     QTextDocument* document = this->document();
     // Turning undo off drops the history, and nothing of the write enters it.
     document->setUndoRedoEnabled(false);
@@ -401,6 +404,10 @@ void TextBox::onContentsChange(int position, int removed, int added) {
     ++edits_;
     if (rendering_) {
         return;
+    }
+    if (!marks_.empty()) {
+        marks_.clear();
+        viewport()->update();
     }
     const auto firstRemoved = std::lower_bound(softBreaks_.begin(), softBreaks_.end(), position);
     const auto endRemoved = std::lower_bound(firstRemoved, softBreaks_.end(), position + removed);
@@ -504,6 +511,82 @@ int TextBox::stepAlongLine(int position, int units) const {
         position += step;
     }
     return std::clamp(position, 0, end);
+}
+
+void TextBox::setMarks(std::vector<TextRun> runs) {
+    marks_ = std::move(runs);
+    viewport()->update();
+}
+
+TextRun TextBox::selection() const {
+    const QTextCursor cursor = textCursor();
+    return {textOffsetOf(cursor.selectionStart()), textOffsetOf(cursor.selectionEnd())};
+}
+
+void TextBox::select(TextRun run) {
+    QTextCursor cursor = textCursor();
+    cursor.setPosition(documentPosition(run.start));
+    cursor.setPosition(documentPosition(run.end), QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
+void TextBox::scrollTo(qsizetype offset) {
+    const QTextCursor caret = textCursor();
+    select({offset, offset});
+    const int top = verticalScrollBar()->value();
+    const int left = horizontalScrollBar()->value();
+    setTextCursor(caret);
+    verticalScrollBar()->setValue(top);
+    horizontalScrollBar()->setValue(left);
+}
+
+qsizetype TextBox::offsetAt(const QPoint& point) const {
+    return textOffsetOf(cursorForPosition(point).position());
+}
+
+void TextBox::paintEvent(QPaintEvent* event) {
+    if (!marks_.empty()) {
+        paintMarks(event->rect());
+    }
+    QPlainTextEdit::paintEvent(event);
+}
+
+// Only the marks of the pieces on screen are painted: within one piece every character stands
+// for one code unit of the text, so a mark's place in it is its offset from the piece's start.
+void TextBox::paintMarks(const QRect& area) {
+    static const QColor kMarkColour(255, 200, 200);
+    QPainter painter(viewport());
+    QPointF offset = contentOffset();
+    for (QTextBlock block = firstVisibleBlock(); block.isValid() && offset.y() <= area.bottom();
+         block = block.next()) {
+        const QRectF box = blockBoundingRect(block).translated(offset);
+        offset.ry() += box.height();
+        if (!block.isVisible() || box.bottom() < area.top()) {
+            continue;
+        }
+        const qsizetype start = textOffsetOf(block.position());
+        const qsizetype end = start + block.length() - 1;
+        const QTextLayout* layout = block.layout();
+        const QPointF origin = box.topLeft() + layout->position();
+        auto run = std::upper_bound(marks_.begin(), marks_.end(), start,
+                                    [](qsizetype at, const TextRun& r) { return at < r.end; });
+        for (; run != marks_.end() && run->start < end; ++run) {
+            const int from = int(std::max(run->start, start) - start);
+            const int to = int(std::min(run->end, end) - start);
+            for (int i = 0; i < layout->lineCount(); ++i) {
+                const QTextLine line = layout->lineAt(i);
+                const int left = std::max(from, line.textStart());
+                const int right = std::min(to, line.textStart() + line.textLength());
+                if (left < right) {
+                    const qreal x = line.cursorToX(left);
+                    painter.fillRect(QRectF(origin.x() + x, origin.y() + line.y(),
+                                            line.cursorToX(right) - x, line.height()),
+                                     kMarkColour);
+                }
+            }
+        }
+    }
 }
 
 bool TextBox::isSoftBreakAt(int position) const {

@@ -3,6 +3,8 @@
 #include <QPlainTextEdit>
 #include <vector>
 
+#include "base/Text.h"
+
 class QTextBlock;
 
 namespace vorelta {
@@ -25,6 +27,10 @@ class TextBoxAccessible;
 // Change is raised after every edit that changes the text, and inside setText when the new text
 // differs from the old one, before setText returns. A write from code clears the undo history:
 // it is not a step of the user's that Ctrl+Z could take back.
+//
+// Stretches of the text can be marked with a light-red background. Marks are painted beneath the
+// characters of the pieces on screen: they change neither the text nor its undo history, and
+// they go at the next edit or write.
 class TextBox : public QPlainTextEdit {
     Q_OBJECT
 
@@ -34,10 +40,24 @@ public:
     const QString& text() const { return text_; }
     void setText(const QString& text);
 
+    // Stretches of text(), in order and apart from each other.
+    void setMarks(std::vector<TextRun> runs);
+    const std::vector<TextRun>& marks() const { return marks_; }
+
+    // The selection, or the caret where nothing is selected, as a stretch of text().
+    TextRun selection() const;
+    // Selects a stretch of text() (the caret alone for an empty one) and scrolls it into view.
+    void select(TextRun run);
+    // Scrolls the character at this offset of text() into view; the caret stays where it is.
+    void scrollTo(qsizetype offset);
+    // Where in text() the character at this point of the viewport stands.
+    qsizetype offsetAt(const QPoint& point) const;
+
 Q_SIGNALS:
     void Change();
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
@@ -59,6 +79,7 @@ private:
     void replaceText(qsizetype from, qsizetype to, const QString& text);
     void writeOver(QTextCursor& cursor, const QString& text);
     void removeEmptyPieces();
+    void paintMarks(const QRect& area);
 
     QString text_;  // the text as CR LF text, kept in step with the document on every edit
     // Document positions of the block separators that are soft breaks, ascending.
@@ -67,6 +88,7 @@ private:
     int edits_ = 0;  // document edits seen, to tell a caret move from an edit
     bool rendering_ = false;
     bool emptyPieceLeft_ = false;
+    std::vector<TextRun> marks_;
 };
 
 // Text as a text box holds it (CR LF breaks, marks for lone breaks) <-> the text it shows.

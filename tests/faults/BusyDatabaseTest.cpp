@@ -63,8 +63,7 @@ std::vector<Action> Actions() {
         {"check", [](FaultSession& s) { s.check(kTypedMessage); },
          [](FaultSession& s, bool succeeded) {
              EXPECT_EQ(s.message(), QStringLiteral(u"恭喜中奖"));
-             const QString verdict =
-                 s.checker->findChild<Label*>(QStringLiteral("Label2"))->caption();
+             const QString verdict = s.checker->Label2->caption();
              EXPECT_EQ(verdict.contains(kStored), succeeded) << verdict.toStdString();
          }},
         {"insert", [](FaultSession& s) { s.insert(kTypedKeywords); },

@@ -14,6 +14,7 @@
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/ProgramSeams.h"
 #include "toolkit/Label.h"
+#include "toolkit/ScrollingLabel.h"
 #include "toolkit/TextBox.h"
 #include "windows/edit/EditForm.h"
 #include "windows/main/MainForm.h"
@@ -47,7 +48,7 @@ public:
         box->setText(message);
         QTest::mouseClick(checker->findChild<QPushButton*>(QStringLiteral("Command2")),
                           Qt::LeftButton);
-        return checker->findChild<Label*>(QStringLiteral("Label2"))->caption();
+        return checker->Label2->caption();
     }
     QString message() const {
         return checker->findChild<TextBox*>(QStringLiteral("smsmsg"))->text();

@@ -15,6 +15,10 @@ namespace vorelta::test {
 std::vector<std::size_t> RowByRowHits(const QString& message,
                                       const std::vector<FieldValue>& keywords);
 
+// The stretches of the message covered by occurrences of non-empty keywords, found by marking
+// every code unit each occurrence covers.
+std::vector<TextRun> RowByRowRuns(const QString& message, const std::vector<FieldValue>& keywords);
+
 // The whole scan over the table, walking the recordset row by row.
 ScanResult RowByRowScan(Connection& connection, const QString& normalised);
 

@@ -36,11 +36,41 @@ private:
     std::vector<std::uint64_t> bits_;
 };
 
-std::vector<std::size_t> FindKeywordByKeyword(QStringView message,
-                                              const std::vector<FieldValue>& keywords) {
+// Adds an occurrence that ends at or after the end of every run so far, merging it with the
+// runs it overlaps or touches; a long keyword may reach back over several of them.
+void AddOccurrence(std::vector<TextRun>& runs, TextRun occurrence) {
+    while (!runs.empty() && occurrence.start <= runs.back().end) {
+        occurrence.start = std::min(occurrence.start, runs.back().start);
+        occurrence.end = std::max(occurrence.end, runs.back().end);
+        runs.pop_back();
+    }
+    runs.push_back(occurrence);
+}
+
+// Every occurrence of the hit keywords, in order of their ends: few, in a short message.
+std::vector<TextRun> RunsOf(std::u16string_view text,
+                            const std::vector<std::u16string_view>& found) {
+    std::vector<TextRun> occurrences;
+    for (const std::u16string_view keyword : found) {
+        for (std::size_t at = text.find(keyword); at != std::u16string_view::npos;
+             at = text.find(keyword, at + 1)) {
+            occurrences.push_back({qsizetype(at), qsizetype(at + keyword.size())});
+        }
+    }
+    std::sort(occurrences.begin(), occurrences.end(),
+              [](const TextRun& a, const TextRun& b) { return a.end < b.end; });
+    std::vector<TextRun> runs;
+    for (const TextRun& occurrence : occurrences) {
+        AddOccurrence(runs, occurrence);
+    }
+    return runs;
+}
+
+KeywordHits MatchKeywordByKeyword(QStringView message, const std::vector<FieldValue>& keywords) {
     const CodeUnitSet present(message);
     const std::u16string_view text = View(message);
-    std::vector<std::size_t> hits;
+    KeywordHits hits;
+    std::vector<std::u16string_view> found;
     for (std::size_t row = 0; row < keywords.size(); ++row) {
         const FieldValue& keyword = keywords[row];
         if (!keyword) {
@@ -48,12 +78,14 @@ std::vector<std::size_t> FindKeywordByKeyword(QStringView message,
         }
         const std::u16string_view needle = View(*keyword);
         if (needle.empty()) {
-            hits.push_back(row);
+            hits.rows.push_back(row);
         } else if (needle.size() <= text.size() && present.contains(needle.front()) &&
                    text.find(needle) != std::u16string_view::npos) {
-            hits.push_back(row);
+            hits.rows.push_back(row);
+            found.push_back(needle);
         }
     }
+    hits.runs = RunsOf(text, found);
     return hits;
 }
 
@@ -103,15 +135,21 @@ public:
             rootChild_[unit_[node]] = node;
         }
         linkFailures();
+        measureLongestEndings(keywords, endNode);
     }
 
-    // The nodes whose keyword, or a keyword ending in it, occurs in the text.
-    std::vector<std::uint8_t> reachedBy(std::u16string_view text) const {
+    // The nodes whose keyword, or a keyword ending in it, occurs in the text; and the runs that
+    // the occurrences of all keywords cover: at each position the longest keyword ending there
+    // covers every shorter one.
+    std::vector<std::uint8_t> scan(std::u16string_view text, std::vector<TextRun>& runs) const {
         std::vector<std::uint8_t> reached(unit_.size(), 0);
         std::uint32_t state = 0;
-        for (const char16_t c : text) {
-            state = advance(state, c);
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            state = advance(state, text[i]);
             reached[state] = 1;
+            if (const std::uint32_t length = longestEnding_[state]) {
+                AddOccurrence(runs, {qsizetype(i + 1 - length), qsizetype(i + 1)});
+            }
         }
         // Reaching a node means its failure chain was matched too; deepest nodes first.
         for (std::size_t node = reached.size() - 1; node > 0; --node) {
@@ -187,6 +225,22 @@ private:
         }
     }
 
+    // For each node, the length of the longest keyword that the text read up to it ends with:
+    // its own keyword, or else the longest one at its failure, which lies nearer the root and so
+    // has the lower number.
+    void measureLongestEndings(const std::vector<std::u16string_view>& keywords,
+                               const std::vector<std::uint32_t>& endNode) {
+        longestEnding_.assign(unit_.size(), 0);
+        for (std::size_t k = 0; k < keywords.size(); ++k) {
+            longestEnding_[endNode[k]] = std::uint32_t(keywords[k].size());
+        }
+        for (std::size_t node = 1; node < unit_.size(); ++node) {
+            if (longestEnding_[node] == 0) {
+                longestEnding_[node] = longestEnding_[failure_[node]];
+            }
+        }
+    }
+
     std::uint32_t child(std::uint32_t node, char16_t c) const {
         if (node == 0) {
             return rootChild_[c];
@@ -223,10 +277,10 @@ private:
     std::vector<char16_t> unit_;            // the code unit on the edge into each node
     std::vector<std::uint32_t> rootChild_;  // the root's children by code unit
     std::vector<std::uint32_t> failure_;
+    std::vector<std::uint32_t> longestEnding_;
 };
 
-std::vector<std::size_t> FindWithAutomaton(QStringView message,
-                                           const std::vector<FieldValue>& keywords) {
+KeywordHits MatchWithAutomaton(QStringView message, const std::vector<FieldValue>& keywords) {
     const CodeUnitSet present(message);
 
     // Only keywords made of code units the message has can occur in it. They are copied side
@@ -251,16 +305,16 @@ std::vector<std::size_t> FindWithAutomaton(QStringView message,
     }
     std::vector<std::uint32_t> endNode(candidates.size());
     const KeywordAutomaton automaton(candidates, endNode);
-    const std::vector<std::uint8_t> reached = automaton.reachedBy(View(message));
+    KeywordHits hits;
+    const std::vector<std::uint8_t> reached = automaton.scan(View(message), hits.runs);
 
     std::vector<std::uint8_t> found(keywords.size(), 0);
     for (std::size_t k = 0; k < rowOf.size(); ++k) {
         found[rowOf[k]] = reached[endNode[k]];
     }
-    std::vector<std::size_t> hits;
     for (std::size_t row = 0; row < keywords.size(); ++row) {
         if (found[row] || (keywords[row] && keywords[row]->isEmpty())) {
-            hits.push_back(row);
+            hits.rows.push_back(row);
         }
     }
     return hits;
@@ -268,8 +322,8 @@ std::vector<std::size_t> FindWithAutomaton(QStringView message,
 
 }  // namespace
 
-std::vector<std::size_t> FindHits(QStringView message, const std::vector<FieldValue>& keywords,
-                                  MatcherKind kind) {
+KeywordHits MatchKeywords(QStringView message, const std::vector<FieldValue>& keywords,
+                          MatcherKind kind) {
     if (message.isEmpty()) {
         return {};
     }
@@ -277,8 +331,13 @@ std::vector<std::size_t> FindHits(QStringView message, const std::vector<FieldVa
         kind = message.size() <= kShortMessageLimit ? MatcherKind::KeywordByKeyword
                                                     : MatcherKind::Automaton;
     }
-    return kind == MatcherKind::KeywordByKeyword ? FindKeywordByKeyword(message, keywords)
-                                                 : FindWithAutomaton(message, keywords);
+    return kind == MatcherKind::KeywordByKeyword ? MatchKeywordByKeyword(message, keywords)
+                                                 : MatchWithAutomaton(message, keywords);
+}
+
+std::vector<std::size_t> FindHits(QStringView message, const std::vector<FieldValue>& keywords,
+                                  MatcherKind kind) {
+    return MatchKeywords(message, keywords, kind).rows;
 }
 
 }  // namespace vorelta

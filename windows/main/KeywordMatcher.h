@@ -4,7 +4,8 @@
 //
 // A row is a hit when the message is not empty and its keyword is not Null and is either empty
 // or occurs in the message, comparing UTF-16 code units exactly. Each row counts once, however
-// often its keyword occurs.
+// often its keyword occurs. Where the hits stand is told as runs: the stretches of the message
+// that occurrences of non-empty keywords cover.
 //
 // A short message is searched keyword by keyword: after a cheap test of the keyword's first
 // character that is faster than building anything. A long message is scanned once by an
@@ -15,6 +16,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "base/Text.h"
 #include "store/Database.h"
 
 namespace vorelta {
@@ -23,6 +25,18 @@ namespace vorelta {
 inline constexpr qsizetype kShortMessageLimit = 256;
 
 enum class MatcherKind { ByLength, KeywordByKeyword, Automaton };
+
+struct KeywordHits {
+    std::vector<std::size_t> rows;  // the indexes of the rows that are hits, in row order
+    // Every stretch covered by an occurrence of a hit, in text order; occurrences that overlap or
+    // touch make one run. An empty keyword covers nothing.
+    std::vector<TextRun> runs;
+    bool operator==(const KeywordHits&) const = default;
+};
+
+// The hits and the runs they cover, found in one pass over the message.
+KeywordHits MatchKeywords(QStringView message, const std::vector<FieldValue>& keywords,
+                          MatcherKind kind = MatcherKind::ByLength);
 
 // The indexes of the rows that are hits, in row order.
 std::vector<std::size_t> FindHits(QStringView message, const std::vector<FieldValue>& keywords,

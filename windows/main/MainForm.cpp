@@ -5,6 +5,7 @@
 #include "toolkit/ErrorReport.h"
 #include "toolkit/Form.h"
 #include "toolkit/Label.h"
+#include "toolkit/ScrollingLabel.h"
 #include "toolkit/TextBox.h"
 #include "windows/about/AboutForm.h"
 #include "windows/edit/EditForm.h"
@@ -61,6 +62,7 @@ main::main(Module1& state, QString appPath, MessageBoxes& boxes, ProcessStarter&
     WireHandler(boxes_, Command4, &QPushButton::clicked, this, &main::Command4_Click);
     WireHandler(boxes_, smsmsg, &TextBox::Change, this, &main::smsmsg_Change);
     WireHandler(boxes_, lrs, &Label::DblClick, this, &main::lrs_DblClick);
+    WireHandler(boxes_, Label2, &ScrollingLabel::LineClick, this, &main::Label2_LineClick);
 }
 
 bool main::Load() {
@@ -118,14 +120,27 @@ void main::lrs_DblClick() {
 void main::Command2_Click() {
     const QString normalised = NormaliseMessage(smsmsg->text());
     smsmsg->setText(normalised);
-    const ScanResult result = ScanKeywords(state_.KeyConnection, normalised);
+    smsmsg->setMarks({});  // the last check's, when the text was already as normalised
+    ScanResult result = ScanKeywords(state_.KeyConnection, normalised);
     if (result.hitCount > 0) {
-        Label2->setForeColor(kRed);
-        Label2->setCaption(result.report);
+        showReport(std::move(result));
     } else if (!smsmsg->text().isEmpty()) {
         Label2->setForeColor(kBlack);
         Label2->setCaption(kCleanVerdict);
+        reportedKeywords_.clear();
         Command4->show();
+    }
+}
+
+// The report in red, and every occurrence of its keywords marked in the message, the first of
+// them scrolled into view.
+void main::showReport(ScanResult result) {
+    Label2->setForeColor(kRed);
+    Label2->setCaption(result.report);
+    reportedKeywords_ = std::move(result.keywords);
+    if (!result.runs.empty()) {
+        smsmsg->scrollTo(result.runs.front().start);
+        smsmsg->setMarks(std::move(result.runs));
     }
 }
 
@@ -134,6 +149,34 @@ void main::Command4_Click() {
     Clipboard::SetText(smsmsg->text());
     Command4->hide();
     Label2->setCaption(kCopiedText);
+    reportedKeywords_.clear();
+}
+
+// A keyword's line in the report selects the keyword's next occurrence in the message, after
+// the selection or the caret, going round to the start after the last one.
+void main::Label2_LineClick() {
+    // The report's first line is its heading; a keyword holding line breaks takes more lines.
+    int line = 1;
+    const QString* keyword = nullptr;
+    for (const QString& reported : reportedKeywords_) {
+        line += int(reported.count(QStringLiteral("\r\n"))) + 1;
+        if (Label2->ClickedLine() < line) {
+            keyword = Label2->ClickedLine() > 0 ? &reported : nullptr;
+            break;
+        }
+    }
+    if (!keyword || keyword->isEmpty()) {
+        return;
+    }
+    const QString& message = smsmsg->text();
+    const TextRun selected = smsmsg->selection();
+    qsizetype at = message.indexOf(*keyword, selected.start + (selected.end > selected.start));
+    if (at < 0) {
+        at = message.indexOf(*keyword);
+    }
+    if (at >= 0) {
+        smsmsg->select({at, at + keyword->size()});
+    }
 }
 
 }  // namespace vorelta

@@ -5,12 +5,14 @@
 #include "store/Module1.h"
 #include "toolkit/Runtime.h"
 #include "windows/about/SysInfoRegistry.h"
+#include "windows/main/MessageCheck.h"
 
 class QPushButton;
 
 namespace vorelta {
 
 class Label;
+class ScrollingLabel;
 class TextBox;
 
 // The main window: the message box, its length label, the check and its result, and the
@@ -35,12 +37,16 @@ private:
     void lrs_DblClick();
     void Command2_Click();
     void Command4_Click();
+    void Label2_LineClick();
+    void showReport(ScanResult result);
 
     Module1& state_;
     const QString appPath_;
     MessageBoxes& boxes_;
     ProcessStarter& starter_;
     sysinfo::Registry& registry_;
+    // The keywords the report in Label2 lists, in its order; empty while it shows no report.
+    std::vector<QString> reportedKeywords_;
 
 public:
     // The controls, as the window's layout table creates them.
@@ -49,7 +55,7 @@ public:
     QPushButton* Command2 = nullptr;
     QPushButton* Command1 = nullptr;
     TextBox* smsmsg = nullptr;
-    Label* Label2 = nullptr;
+    ScrollingLabel* Label2 = nullptr;
     Label* lrs = nullptr;
     Label* Label1 = nullptr;
 };

@@ -39,11 +39,17 @@ ScanResult ScanKeywords(Connection& connection, const QString& normalised) {
     keywords.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic,
                   adOptionUnspecified);
     const std::vector<FieldValue>& column = keywords.Column(kKeynameField);
-    const std::vector<std::size_t> hits = FindHits(normalised, column);
-    if (hits.empty()) {
+    KeywordHits hits = MatchKeywords(normalised, column);
+    if (hits.rows.empty()) {
         return {};
     }
-    return {std::int32_t(hits.size()), HitReport(column, hits)};
+    std::vector<QString> hitKeywords;
+    hitKeywords.reserve(hits.rows.size());
+    for (const std::size_t row : hits.rows) {
+        hitKeywords.push_back(*column[row]);
+    }
+    return {std::int32_t(hits.rows.size()), HitReport(column, hits.rows), std::move(hitKeywords),
+            std::move(hits.runs)};
 }
 
 }  // namespace vorelta

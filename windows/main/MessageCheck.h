@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "base/Text.h"
 #include "store/Database.h"
 
 namespace vorelta {
@@ -27,7 +28,9 @@ QString NormaliseMessage(const QString& message);
 
 struct ScanResult {
     std::int32_t hitCount = 0;
-    QString report;  // set when there are hits
+    QString report;                 // set when there are hits
+    std::vector<QString> keywords;  // the hits' keywords, one per hit, as the report lists them
+    std::vector<TextRun> runs;      // the stretches of the message their occurrences cover
 };
 
 // Reads the whole keyword table anew through its own recordset and tests every row against

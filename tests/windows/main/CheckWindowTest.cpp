@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QClipboard>
+#include <QScrollBar>
 
 #include "tests/support/Input.h"
 #include "tests/windows/main/MainWindowFixture.h"
@@ -142,6 +143,78 @@ TEST_F(CheckWindowTest, AnErrorDuringTheCheckIsReportedAndTheWindowGoesOn) {
     dir.createKeys({QStringLiteral("cash")});
     check();
     EXPECT_EQ(Label2()->foreColor(), kRed);
+}
+
+// Every occurrence of every reported keyword is marked where it stands in the written-back text;
+// what overlaps or touches is one mark.
+TEST_F(CheckWindowTest, TheHitsAreMarkedInTheMessageUntilTheNextEditOrCheck) {
+    const struct {
+        const char16_t* typed;
+        std::vector<TextRun> marks;
+    } cases[] = {
+        {u"xabcdx", {{1, 5}}},          // ab and bcd overlap
+        {u"abab", {{0, 4}}},            // two touching occurrences
+        {u"zbcz", {{1, 3}}},            // bc inside bcd's place, alone
+        {u"a 😀 b😀", {{1, 3}, {4, 6}}},  // a surrogate pair, twice
+        {u"a\r\nb c d", {{0, 4}}},      // ab and bcd across a removed line break and blanks
+        {u"nothing", {}},               // the empty keyword hits, but marks nothing
+    };
+    open({QStringLiteral("ab"), QStringLiteral("bcd"), QStringLiteral("bc"), QStringLiteral(u"😀"),
+          QString()});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QString::fromUtf16(c.typed).toStdString());
+        smsmsg()->setText(QString::fromUtf16(c.typed));
+        check();
+        EXPECT_EQ(smsmsg()->marks(), c.marks);
+    }
+    check();
+    Type(smsmsg(), QStringLiteral("x"));
+    EXPECT_TRUE(smsmsg()->marks().empty());  // gone at an edit, and undo does not bring them
+    smsmsg()->setText(QStringLiteral("ab"));
+    check();
+    dir.createWithSql("delete from keys");
+    check();
+    EXPECT_TRUE(smsmsg()->marks().empty());  // and at a clean check of the same text
+}
+
+// A report that fits is drawn exactly as a plain label draws it; a taller one scrolls.
+TEST_F(CheckWindowTest, TheReportScrollsOnlyWhenItIsTallerThanItsRectangle) {
+    open({});
+    for (const int hits : {0, 3, 11, 12, 18, 12565}) {
+        std::vector<FieldValue> rows;
+        for (int i = 0; i < hits; ++i) {
+            rows.emplace_back(QStringLiteral(u"词%1").arg(i, 5, 10, QChar(u'0')));
+        }
+        const QString report =
+            hits ? HitReport(rows, std::vector<std::size_t>(hits)) : kCleanVerdict;
+        Label2()->setCaption(report);
+        Label plain(window.get());
+        plain.setFont(Label2()->font());
+        plain.setGeometry(Label2()->geometry());
+        plain.setCaption(report);
+        const bool taller = plain.heightForWidth(plain.width()) > plain.height();
+        EXPECT_EQ(Label2()->verticalScrollBar()->isVisible(), taller) << hits;
+        if (!taller) {
+            EXPECT_EQ(Label2()->grab().toImage(), plain.grab().toImage()) << hits;
+        }
+    }
+}
+
+// A keyword's line in the report selects its next occurrence, going round after the last.
+TEST_F(CheckWindowTest, AKeywordsLineInTheReportSelectsItsNextOccurrence) {
+    open({QStringLiteral("cash"), QStringLiteral("win")});
+    QTest::keyClicks(smsmsg(), "win cash, win more cash");
+    check();
+    const int line = Label2()->fontMetrics().lineSpacing();
+    std::vector<TextRun> selected;
+    for (const int clickedLine : {2, 2, 2, 1, 0, 3}) {  // win, win, win again, cash, heading, count
+        QTest::mouseClick(Label2()->viewport(), Qt::LeftButton, {},
+                          QPoint(5, clickedLine * line + line / 2));
+        selected.push_back(smsmsg()->selection());
+    }
+    EXPECT_EQ(selected, (std::vector<TextRun>{{0, 3}, {8, 11}, {0, 3}, {3, 7}, {3, 7}, {3, 7}}));
+    QTest::keyClick(Label2(), Qt::Key_Return);  // the caret's line, as the last click left it
+    EXPECT_EQ(smsmsg()->selection(), (TextRun{3, 7}));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/ProgramSeams.h"
 #include "toolkit/Label.h"
+#include "toolkit/ScrollingLabel.h"
 #include "toolkit/TextBox.h"
 #include "windows/main/MainForm.h"
 
@@ -40,7 +41,7 @@ protected:
 
     TextBox* smsmsg() const { return control<TextBox>("smsmsg"); }
     Label* lrs() const { return control<Label>("lrs"); }
-    Label* Label2() const { return control<Label>("Label2"); }
+    ScrollingLabel* Label2() const { return window->Label2; }
     QPushButton* button(const char* name) const { return control<QPushButton>(name); }
 
     TempProgramDir dir;

@@ -145,10 +145,11 @@ TEST(MatcherDifferentialTest, EveryMatcherAgreesWithTheRowByRowSearch) {
         const Rows rows = random.keywords();
         // Short and long messages, so both sides of the length threshold are exercised.
         const QString message = NormaliseMessage(random.text(round % 10 == 0 ? 1200 : 90));
-        const Hits expected = test::RowByRowHits(message, rows);
+        const KeywordHits expected = {test::RowByRowHits(message, rows),
+                                      test::RowByRowRuns(message, rows)};
         for (const MatcherKind kind :
              {MatcherKind::ByLength, MatcherKind::KeywordByKeyword, MatcherKind::Automaton}) {
-            ASSERT_EQ(FindHits(message, rows, kind), expected)
+            ASSERT_EQ(MatchKeywords(message, rows, kind), expected)
                 << "round " << round << ", matcher " << int(kind);
         }
     }
@@ -167,6 +168,8 @@ TEST(ScanTest, TheScanOfTheTableAgreesWithTheRowByRowScanReportForReport) {
             const ScanResult actual = ScanKeywords(connection, normalised);
             ASSERT_EQ(actual.hitCount, expected.hitCount);
             ASSERT_EQ(actual.report, expected.report);
+            ASSERT_EQ(actual.keywords, expected.keywords);
+            ASSERT_EQ(actual.runs, expected.runs);
         }
     }
 }

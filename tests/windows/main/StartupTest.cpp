@@ -18,8 +18,7 @@ TEST_F(StartupTest, TheCountLineShowsHowManyKeywordsAreStored) {
         vorelta::main window(shared, own.path(), boxes, starter, registry);
         ASSERT_TRUE(window.Load());
         EXPECT_EQ(shared.KeyCount, count);
-        EXPECT_EQ(window.findChild<Label*>(QStringLiteral("Label2"))->caption(),
-                  QStringLiteral(u"当前数据库中有%1条关键字").arg(count));
+        EXPECT_EQ(window.Label2->caption(), QStringLiteral(u"当前数据库中有%1条关键字").arg(count));
     }
     EXPECT_TRUE(boxes.prompts.isEmpty());
 }
