@@ -3,6 +3,8 @@
 // Colours are 24-bit values laid out 0x00BBGGRR.
 
 #include <QColor>
+#include <QPalette>
+#include <QWidget>
 #include <cstdint>
 
 namespace vorelta {
@@ -22,6 +24,17 @@ inline QColor ToQColor(OleColour colour) {
 inline OleColour FromQColor(const QColor& colour) {
     return OleColour(colour.red()) | OleColour(colour.green()) << 8 |
            OleColour(colour.blue()) << 16;
+}
+
+// The colour a widget draws its text in, held in its palette under `role`.
+inline OleColour TextColourOf(const QWidget& widget, QPalette::ColorRole role) {
+    return FromQColor(widget.palette().color(role));
+}
+
+inline void SetTextColour(QWidget& widget, QPalette::ColorRole role, OleColour colour) {
+    QPalette palette = widget.palette();
+    palette.setColor(role, ToQColor(colour));
+    widget.setPalette(palette);
 }
 
 }  // namespace vorelta

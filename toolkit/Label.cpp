@@ -12,13 +12,11 @@ Label::Label(QWidget* parent) : QLabel(parent) {
 }
 
 OleColour Label::foreColor() const {
-    return FromQColor(palette().color(QPalette::WindowText));
+    return TextColourOf(*this, QPalette::WindowText);
 }
 
 void Label::setForeColor(OleColour colour) {
-    QPalette p = palette();
-    p.setColor(QPalette::WindowText, ToQColor(colour));
-    setPalette(p);
+    SetTextColour(*this, QPalette::WindowText, colour);
 }
 
 void Label::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -34,13 +34,11 @@ void ScrollingLabel::setCaption(const QString& caption) {
 }
 
 OleColour ScrollingLabel::foreColor() const {
-    return FromQColor(palette().color(QPalette::Text));
+    return TextColourOf(*this, QPalette::Text);
 }
 
 void ScrollingLabel::setForeColor(OleColour colour) {
-    QPalette p = palette();
-    p.setColor(QPalette::Text, ToQColor(colour));
-    setPalette(p);
+    SetTextColour(*this, QPalette::Text, colour);
 }
 
 // Each line takes at least one line's height, so a text of more lines than fit is taller at
