@@ -197,6 +197,9 @@ TEST_F(CheckWindowTest, TheReportScrollsOnlyWhenItIsTallerThanItsRectangle) {
         if (!taller) {
             EXPECT_EQ(Label2()->grab().toImage(), plain.grab().toImage()) << hits;
         }
+        Label2()->selectAll();
+        QTest::keyClick(Label2(), Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(QApplication::clipboard()->text(), report) << hits;  // with its CR LF
     }
 }
 
