@@ -59,63 +59,80 @@ QTextCharFormat SoftBreakFormat() {
 
 enum class LoneBreaks { ShownAsMarks, BreakTheLine };
 
-// Writes text at a cursor: a CR LF pair becomes a block break (with pasted text, so does every
-// other break character), and a line grows a soft break after every kPieceLength code units.
+// Writes text at a cursor. A CR LF pair (with pasted text, every break character) ends the line:
+// short lines share a block, each ended by a line separator inside it, since a document of a
+// million lines would take seconds to build as a million blocks; a block fuller than
+// kPieceLength ends with a block break instead. A line grows a soft break after every
+// kPieceLength code units of its block.
 class PieceWriter {
 public:
     PieceWriter(QTextCursor& cursor, LoneBreaks loneBreaks)
         : cursor_(cursor), loneBreaks_(loneBreaks), column_(cursor.positionInBlock()) {}
 
     void write(const QString& text) {
+        run_.reserve(std::min<qsizetype>(text.size(), textbox::kPieceLength * 2));
         for (qsizetype i = 0; i < text.size(); ++i) {
             const char16_t c = text[i].unicode();
             const bool pair = IsPairAt(text, i);
             if (pair || (IsBreakCharacter(c) && loneBreaks_ == LoneBreaks::BreakTheLine)) {
-                writeRunUpTo(text, i);
-                insertBreak(QTextCharFormat());
                 i += pair ? 1 : 0;
-                runStart_ = i + 1;
+                endLine();
                 continue;
             }
             // Never between the halves of a surrogate pair.
             if (column_ >= textbox::kPieceLength && !QChar::isLowSurrogate(c)) {
-                writeRunUpTo(text, i);
+                flush();
                 softBreaks_.push_back(cursor_.position());
                 insertBreak(SoftBreakFormat());
             }
             if (IsBreakCharacter(c)) {
-                writeRunUpTo(text, i);
+                flush();
                 QTextCharFormat mark;
                 mark.setProperty(kStandsForProperty, int(c));
                 cursor_.insertText(QString(QChar(MarkFor(c))), mark);
-                runStart_ = i + 1;
+            } else {
+                run_ += QChar(c);
             }
             ++column_;
         }
-        writeRunUpTo(text, text.size());
+        flush();
     }
 
-    // Where the soft breaks went, as document positions of their separators.
+    // Where the soft breaks and the line separators went, as document positions.
     const std::vector<int>& softBreaks() const { return softBreaks_; }
+    const std::vector<int>& lineSeparators() const { return lineSeparators_; }
 
 private:
+    // A separator never ends a full piece: a soft break after it would show an empty line.
+    void endLine() {
+        if (column_ + 1 >= textbox::kPieceLength) {
+            flush();
+            insertBreak(QTextCharFormat());
+            return;
+        }
+        lineSeparators_.push_back(cursor_.position() + int(run_.size()));
+        run_ += QChar(kLineSeparator);
+        ++column_;
+    }
+
     void insertBreak(const QTextCharFormat& separator) {
         cursor_.insertBlock(QTextBlockFormat(), separator);
         column_ = 0;
     }
 
-    void writeRunUpTo(const QString& text, qsizetype end) {
-        if (end > runStart_) {
-            cursor_.insertText(text.mid(runStart_, end - runStart_), QTextCharFormat());
-            runStart_ = end;
+    void flush() {
+        if (!run_.isEmpty()) {
+            cursor_.insertText(run_, QTextCharFormat());
+            run_.clear();
         }
     }
 
     QTextCursor& cursor_;
     const LoneBreaks loneBreaks_;
-    qsizetype runStart_ = 0;
+    QString run_;  // written but not yet in the document
     int column_;
     std::vector<int> softBreaks_;
+    std::vector<int> lineSeparators_;
 };
 
 // Selects what Backspace takes before the cursor (one code point) or Delete after it (one
@@ -132,8 +149,10 @@ void SelectWhatTheKeyTakes(QTextCursor& cursor, bool backspace) {
     cursor.setPosition(std::max(at - (pair ? 2 : 1), 0), QTextCursor::KeepAnchor);
 }
 
-// The characters of one block between two document positions, marks read as what they stand for.
-void AppendCharacters(const QTextBlock& block, int from, int to, QString& out) {
+// The characters of one block between two document positions, marks read as what they stand for
+// and line separators as CR LF; notes the positions of the line separators.
+void AppendCharacters(const QTextBlock& block, int from, int to, QString& out,
+                      std::vector<int>& lineSeparators) {
     for (auto it = block.begin(); !it.atEnd(); ++it) {
         const QTextFragment fragment = it.fragment();
         const int start = std::max(from, fragment.position());
@@ -146,16 +165,39 @@ void AppendCharacters(const QTextBlock& block, int from, int to, QString& out) {
         }
         const QString chars = fragment.text().mid(start - fragment.position(), end - start);
         const QVariant standsFor = fragment.charFormat().property(kStandsForProperty);
-        if (!standsFor.isValid()) {
-            out += chars;
+        if (standsFor.isValid()) {
+            // Marks are told from typed look-alikes by their character format.
+            const auto original = char16_t(standsFor.toInt());
+            for (const QChar c : chars) {
+                out += c == MarkFor(original) ? QChar(original) : c;
+            }
             continue;
         }
-        // Marks are told from typed look-alikes by their character format.
-        const auto original = char16_t(standsFor.toInt());
-        for (const QChar c : chars) {
-            out += c == MarkFor(original) ? QChar(original) : c;
+        for (qsizetype i = 0, runStart = 0; i <= chars.size(); ++i) {
+            if (i == chars.size() || chars[i] == QChar(kLineSeparator)) {
+                out += QStringView(chars).sliced(runStart, i - runStart);
+                if (i < chars.size()) {
+                    out += kLineBreak;
+                    lineSeparators.push_back(start + int(i));
+                }
+                runStart = i + 1;
+            }
         }
     }
+}
+
+// Brings the ascending document positions in `positions` in step with an edit at `position`:
+// those in the removed range go, those after it move, and those in the added range come in.
+// Returns how many went.
+int ReplaceInRange(std::vector<int>& positions, int position, int removed, int added,
+                   const std::vector<int>& addedPositions) {
+    const auto first = std::lower_bound(positions.begin(), positions.end(), position);
+    const auto end = std::lower_bound(first, positions.end(), position + removed);
+    const int gone = int(end - first);
+    const auto kept = positions.erase(first, end);
+    std::for_each(kept, positions.end(), [&](int& at) { at += added - removed; });
+    positions.insert(kept, addedPositions.begin(), addedPositions.end());
+    return gone;
 }
 
 // A stretch of a text around an offset, wide enough to find the character, word, sentence or line
@@ -392,6 +434,7 @@ void TextBox::render(const QString& text) {
     cursor.endEditBlock();
     document->setUndoRedoEnabled(true);
     softBreaks_ = writer.softBreaks();
+    lineSeparators_ = writer.lineSeparators();
     blockCount_ = document->blockCount();
     emptyPieceLeft_ = false;
     setTextCursor(cursor);
@@ -409,30 +452,28 @@ void TextBox::onContentsChange(int position, int removed, int added) {
         marks_.clear();
         viewport()->update();
     }
-    const auto firstRemoved = std::lower_bound(softBreaks_.begin(), softBreaks_.end(), position);
-    const auto endRemoved = std::lower_bound(firstRemoved, softBreaks_.end(), position + removed);
-    const int softRemoved = int(endRemoved - firstRemoved);
-
     int breaksAdded = 0;
     std::vector<int> softAdded;
-    const QString addedText = readRange(position, position + added, breaksAdded, softAdded);
+    std::vector<int> separatorsAdded;
+    const QString addedText =
+        readRange(position, position + added, breaksAdded, softAdded, separatorsAdded);
     const int blockCount = document()->blockCount();
     const int breaksRemoved = breaksAdded - (blockCount - blockCount_);
     const qsizetype start = textOffsetOf(position);
-    const qsizetype removedUnits =
-        std::min<qsizetype>(removed + breaksRemoved - 2 * softRemoved, text_.size() - start);
-
-    const auto kept = softBreaks_.erase(firstRemoved, endRemoved);
-    std::for_each(kept, softBreaks_.end(), [&](int& at) { at += added - removed; });
-    softBreaks_.insert(kept, softAdded.begin(), softAdded.end());
+    const int softRemoved = ReplaceInRange(softBreaks_, position, removed, added, softAdded);
+    const int separatorsRemoved =
+        ReplaceInRange(lineSeparators_, position, removed, added, separatorsAdded);
+    const qsizetype removedUnits = std::min<qsizetype>(
+        removed + breaksRemoved - 2 * softRemoved + separatorsRemoved, text_.size() - start);
     blockCount_ = blockCount;
 
     // A piece can be left empty anywhere in the range changed, not only where it starts: one edit
     // block can remove and write in several places (a commit replacing text beside a selection).
     for (QTextBlock block = document()->findBlock(position);
          block.isValid() && block.position() <= position + added; block = block.next()) {
-        if (block.length() == 1 &&
-            (textbox::FollowsSoftBreak(block) || textbox::FollowsSoftBreak(block.next()))) {
+        if ((textbox::FollowsSoftBreak(block) && isNeedlessSoftBreak(block.position() - 1)) ||
+            (textbox::FollowsSoftBreak(block.next()) &&
+             isNeedlessSoftBreak(block.position() + block.length() - 1))) {
             emptyPieceLeft_ = true;
             QMetaObject::invokeMethod(this, &TextBox::removeEmptyPieces, Qt::QueuedConnection);
             break;
@@ -447,13 +488,15 @@ void TextBox::onContentsChange(int position, int removed, int added) {
 
 // The text that the document range [from, to) stands for; counts the block separators in it
 // and notes which of them are soft breaks.
-QString TextBox::readRange(int from, int to, int& breaks, std::vector<int>& softBreaks) const {
+QString TextBox::readRange(int from, int to, int& breaks, std::vector<int>& softBreaks,
+                           std::vector<int>& lineSeparators) const {
     QString result;
     to = std::min(to, document()->characterCount() - 1);
     for (QTextBlock block = document()->findBlock(from); block.isValid() && block.position() <= to;
          block = block.next()) {
         const int separator = block.position() + block.length() - 1;
-        AppendCharacters(block, std::max(from, block.position()), std::min(to, separator), result);
+        AppendCharacters(block, std::max(from, block.position()), std::min(to, separator), result,
+                         lineSeparators);
         if (separator >= to || !block.next().isValid()) {
             break;
         }
@@ -467,12 +510,14 @@ QString TextBox::readRange(int from, int to, int& breaks, std::vector<int>& soft
     return result;
 }
 
-// Every document character stands for one code unit, every hard break for two (CR LF) and
-// every soft break for none.
+// Every document character stands for one code unit, but a line separator for two (CR LF);
+// every hard break stands for two and every soft break for none.
 qsizetype TextBox::textOffsetOf(int position) const {
     const int separators = document()->findBlock(position).blockNumber();
     const auto soft = std::lower_bound(softBreaks_.begin(), softBreaks_.end(), position);
-    return qsizetype(position) + separators - 2 * (soft - softBreaks_.begin());
+    const auto lines = std::lower_bound(lineSeparators_.begin(), lineSeparators_.end(), position);
+    return qsizetype(position) + separators - 2 * (soft - softBreaks_.begin()) +
+           (lines - lineSeparators_.begin());
 }
 
 // The last document position that stands at the offset in the text: at a soft break the start
@@ -552,8 +597,7 @@ void TextBox::paintEvent(QPaintEvent* event) {
     QPlainTextEdit::paintEvent(event);
 }
 
-// Only the marks of the pieces on screen are painted: within one piece every character stands
-// for one code unit of the text, so a mark's place in it is its offset from the piece's start.
+// Only the marks of the pieces on screen are painted.
 void TextBox::paintMarks(const QRect& area) {
     static const QColor kMarkColour(255, 200, 200);
     QPainter painter(viewport());
@@ -566,14 +610,14 @@ void TextBox::paintMarks(const QRect& area) {
             continue;
         }
         const qsizetype start = textOffsetOf(block.position());
-        const qsizetype end = start + block.length() - 1;
+        const qsizetype end = textOffsetOf(block.position() + block.length() - 1);
         const QTextLayout* layout = block.layout();
         const QPointF origin = box.topLeft() + layout->position();
         auto run = std::upper_bound(marks_.begin(), marks_.end(), start,
                                     [](qsizetype at, const TextRun& r) { return at < r.end; });
         for (; run != marks_.end() && run->start < end; ++run) {
-            const int from = int(std::max(run->start, start) - start);
-            const int to = int(std::min(run->end, end) - start);
+            const int from = documentPosition(std::max(run->start, start)) - block.position();
+            const int to = documentPosition(std::min(run->end, end)) - block.position();
             for (int i = 0; i < layout->lineCount(); ++i) {
                 const QTextLine line = layout->lineAt(i);
                 const int left = std::max(from, line.textStart());
@@ -587,6 +631,15 @@ void TextBox::paintMarks(const QRect& area) {
             }
         }
     }
+}
+
+// A soft break only cuts a line in two: beside an empty piece or a line separator it would show
+// a line that the text does not have.
+bool TextBox::isNeedlessSoftBreak(int separator) const {
+    const QTextBlock before = document()->findBlock(separator);
+    return before.length() == 1 || before.next().length() == 1 ||
+           document()->characterAt(separator - 1) == QChar(kLineSeparator) ||
+           document()->characterAt(separator + 1) == QChar(kLineSeparator);
 }
 
 bool TextBox::isSoftBreakAt(int position) const {
@@ -633,9 +686,10 @@ void TextBox::insertLineBreak() {
 }
 
 // Backspace at the start of a piece and Delete at its end take the character beyond the soft
-// break, as they would inside one line. A piece's last character goes together with a soft break
-// beside it: removing the emptied piece afterwards would be an undo step of its own, as the editor
-// joins nothing to a lone delete, and undoing that step would only bring the empty piece back.
+// break, as they would inside one line. A character whose going leaves a soft break needless
+// (the piece's last one, or one beside a line separator) goes together with that break:
+// removing the break afterwards would be an undo step of its own, as the editor joins nothing
+// to a lone delete, and undoing that step would only bring the needless break back.
 bool TextBox::deleteCharacter(const QKeyEvent* event) {
     QTextCursor cursor = textCursor();
     const bool backspace =
@@ -650,11 +704,18 @@ bool TextBox::deleteCharacter(const QKeyEvent* event) {
     const int from = cursor.selectionStart();
     const int to = cursor.selectionEnd();
     const QTextBlock piece = document()->findBlock(from);
-    const bool afterSoftBreak = textbox::FollowsSoftBreak(piece);
-    if (from < to && from == piece.position() && to == from + piece.length() - 1 &&
-        (afterSoftBreak || textbox::FollowsSoftBreak(piece.next()))) {
-        cursor.setPosition(afterSoftBreak ? from - 1 : from);
-        cursor.setPosition(afterSoftBreak ? to : to + 1, QTextCursor::KeepAnchor);
+    const int pieceEnd = piece.position() + piece.length() - 1;
+    const QChar separator(kLineSeparator);
+    // What is left of the piece would start or end with nothing or a line separator beside its
+    // soft break: the break goes too.
+    const bool leavesStart = textbox::FollowsSoftBreak(piece) && from == piece.position() &&
+                             (to == pieceEnd || document()->characterAt(to) == separator);
+    const bool leavesEnd =
+        textbox::FollowsSoftBreak(piece.next()) && to == pieceEnd &&
+        (from == piece.position() || document()->characterAt(from - 1) == separator);
+    if (from < to && (leavesStart || leavesEnd)) {
+        cursor.setPosition(leavesStart ? from - 1 : from);
+        cursor.setPosition(leavesStart ? to : to + 1, QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
     } else if (across) {
         cursor.setPosition(position);
@@ -678,8 +739,7 @@ void TextBox::removeEmptyPieces() {
     // From the back, so that removing a separator moves none of those still to be looked at.
     for (auto i = softBreaks_.size(); i-- > 0;) {
         const int separator = softBreaks_[i];
-        const QTextBlock before = document()->findBlock(separator);
-        if (before.length() > 1 && before.next().length() > 1) {
+        if (!isNeedlessSoftBreak(separator)) {
             continue;
         }
         cursor.setPosition(separator);

@@ -68,22 +68,26 @@ private:
 
     void render(const QString& text);
     void onContentsChange(int position, int removed, int added);
-    QString readRange(int from, int to, int& breaks, std::vector<int>& softBreaks) const;
+    QString readRange(int from, int to, int& breaks, std::vector<int>& softBreaks,
+                      std::vector<int>& lineSeparators) const;
     qsizetype textOffsetOf(int position) const;
     int documentPosition(qsizetype textOffset) const;
     int stepAlongLine(int position, int units) const;
     bool isSoftBreakAt(int position) const;
+    bool isNeedlessSoftBreak(int separator) const;
 
     void insertLineBreak();
     bool deleteCharacter(const QKeyEvent* event);
     void replaceText(qsizetype from, qsizetype to, const QString& text);
     void writeOver(QTextCursor& cursor, const QString& text);
-    void removeEmptyPieces();
+    void removeEmptyPieces();  // and every other needless soft break
     void paintMarks(const QRect& area);
 
     QString text_;  // the text as CR LF text, kept in step with the document on every edit
     // Document positions of the block separators that are soft breaks, ascending.
     std::vector<int> softBreaks_;
+    // Document positions of the line separators that end lines sharing a block, ascending.
+    std::vector<int> lineSeparators_;
     int blockCount_ = 1;
     int edits_ = 0;  // document edits seen, to tell a caret move from an edit
     bool rendering_ = false;
