@@ -7,45 +7,30 @@
 
 #include <sqlite3.h>
 
+#include <QList>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "base/Text.h"
+#include "store/KeywordFile.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The line without the blanks around it, as the keyword manager stores a typed line: checks
-// remove every blank from a message, so a keyword with one could never be found.
-std::string_view TrimBlanks(std::string_view line) {
-    const std::size_t begin = line.find_first_not_of(' ');
-    if (begin == std::string_view::npos) {
-        return {};
-    }
-    return line.substr(begin, line.find_last_not_of(' ') - begin + 1);
-}
-
+// The keywords of a list file, read as the keyword manager imports files (any of the usual
+// encodings, byte order mark or not) and stored as it stores typed lines: without the blanks
+// around them (checks remove every blank from a message, so a keyword with one is never found),
+// blank lines skipped. Lines starting with '#' are comments.
 std::vector<std::string> ReadKeywords(const fs::path& listPath) {
-    std::ifstream in(listPath);
-    if (!in) {
-        throw std::runtime_error("cannot read " + listPath.string());
-    }
     std::vector<std::string> keywords;
-    bool firstLine = true;
-    for (std::string line; std::getline(in, line); firstLine = false) {
-        // Editors on Windows start a UTF-8 file with a byte order mark; it is no keyword's.
-        if (firstLine && line.starts_with("\xEF\xBB\xBF")) {
-            line.erase(0, 3);
-        }
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        const std::string_view keyword = TrimBlanks(line);
-        if (!keyword.empty() && keyword.front() != '#') {
-            keywords.emplace_back(keyword);
+    const QString text = vorelta::ReadKeywordFile(QString::fromStdString(listPath.string()));
+    for (const QStringView line : QStringView(text).split(u"\r\n")) {
+        const QStringView keyword = vorelta::TrimBlanks(line);
+        if (!keyword.isEmpty() && keyword.front() != u'#') {
+            keywords.push_back(keyword.toUtf8().toStdString());
         }
     }
     return keywords;
@@ -101,6 +86,10 @@ int main(int argc, char* argv[]) {
         fs::copy_file(temporary, target, fs::copy_options::none);
         fs::remove(temporary);
         std::cout << "Created " << target.string() << " with the starter keywords\n";
+    } catch (const vorelta::RuntimeError& error) {
+        fs::remove(temporary);
+        std::cerr << "seed_key_mdb: " << error.description().toStdString() << '\n';
+        return 1;
     } catch (const std::exception& error) {
         fs::remove(temporary);
         std::cerr << "seed_key_mdb: " << error.what() << '\n';

@@ -33,6 +33,24 @@ void AppendCodePoint(char32_t code, std::string& out) {
     }
 }
 
+// UTF-8 of the text, a lone surrogate written as the code point `lone` gives for it.
+template <class LoneSurrogate>
+void AppendEncoded(QStringView text, std::string& out, LoneSurrogate lone) {
+    const char16_t* units = text.utf16();
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = units[i];
+        if (c < 0x80) {
+            out += char(c);
+        } else if (IsHighSurrogate(c) && i + 1 < size && IsLowSurrogate(units[i + 1])) {
+            AppendCodePoint(QChar::surrogateToUcs4(c, units[i + 1]), out);
+            ++i;
+        } else {
+            AppendCodePoint(IsHighSurrogate(c) || IsLowSurrogate(c) ? lone(c) : c, out);
+        }
+    }
+}
+
 // Standard UTF-8, with one difference from QString::fromUtf8: a U+FEFF at the start is a
 // character of the keyword (a zero-width no-break space), not a byte order mark to drop.
 QString DecodeUtf8(const char* bytes, qsizetype size) {
@@ -83,19 +101,11 @@ QString DecodeWithSurrogates(const char* bytes, const char* firstSurrogate, cons
 }  // namespace
 
 void AppendStoredText(QStringView text, std::string& out) {
-    const char16_t* units = text.utf16();
-    const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = units[i];
-        if (c < 0x80) {
-            out += char(c);
-        } else if (IsHighSurrogate(c) && i + 1 < size && IsLowSurrogate(units[i + 1])) {
-            AppendCodePoint(QChar::surrogateToUcs4(c, units[i + 1]), out);
-            ++i;
-        } else {
-            AppendCodePoint(c, out);  // a lone surrogate too, as its own three bytes
-        }
-    }
+    AppendEncoded(text, out, [](char16_t lone) { return char32_t(lone); });
+}
+
+void AppendUtf8(QStringView text, std::string& out) {
+    AppendEncoded(text, out, [](char16_t) { return char32_t(0xFFFD); });
 }
 
 QString ReadStoredText(const char* bytes, qsizetype size) {

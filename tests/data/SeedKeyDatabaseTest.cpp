@@ -14,8 +14,11 @@ TEST(SeedKeyDatabaseTest, AListIsStoredAsTheManagerWouldStoreItsLines) {
     TempProgramDir dir;
     QFile list(dir.path() + QStringLiteral("/list.txt"));
     ASSERT_TRUE(list.open(QIODevice::WriteOnly));
-    // A byte order mark, blanks around keywords, blank-only lines, comments, CR LF and LF.
-    list.write("\xEF\xBB\xBF首词\r\n  中奖  \r\n   \r\n\r\n# 注释\r\n发 票\n  # 也是注释\n末词");
+    // Read as the manager imports (here UTF-16 with its byte order mark): blanks around
+    // keywords, blank-only lines, comments, and CR LF, LF and CR line ends.
+    const QString text =
+        QStringLiteral(u"\uFEFF首词\r\n  中奖  \r\n   \r\n\r\n# 注释\r发 票\n  # 也是注释\n末词");
+    list.write(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
     list.close();
     ASSERT_EQ(
         QProcess::execute(QStringLiteral(VORELTA_SEED_TOOL), {list.fileName(), dir.keyDatabase()}),
