@@ -16,8 +16,9 @@ int main(int argc, char* argv[]) {
 
     vorelta::Module1 state;
     vorelta::QtMessageBoxes boxes;
+    vorelta::QtFileDialogs files;
     vorelta::QtProcessStarter starter;
-    vorelta::main window(state, vorelta::App::Path(), boxes, starter,
+    vorelta::main window(state, vorelta::App::Path(), boxes, files, starter,
                          vorelta::sysinfo::PlatformRegistry());
     if (!window.Load()) {
         return 1;

@@ -158,7 +158,8 @@ public:
             keywords.emplace_back(source.word());
         }
         dir_.createKeys(keywords);
-        window_ = std::make_unique<vorelta::main>(state_, dir_.path(), boxes_, starter_, registry_);
+        window_ = std::make_unique<vorelta::main>(state_, dir_.path(), boxes_, files_, starter_,
+                                                  registry_);
         if (!window_->Load()) {
             std::fprintf(stderr, "key.mdb did not open\n");
             std::exit(1);
@@ -332,6 +333,7 @@ private:
     test::TempProgramDir dir_;
     Module1 state_;
     test::RecordingMessageBoxes boxes_;
+    test::RecordingFileDialogs files_;
     test::RecordingProcessStarter starter_;
     test::MemoryRegistry registry_;
     std::unique_ptr<vorelta::main> window_;

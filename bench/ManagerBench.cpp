@@ -16,7 +16,9 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLineEdit>
 #include <QScrollBar>
+#include <QStringDecoder>
 #include <QTest>
 #include <cstdio>
 #include <map>
@@ -25,6 +27,7 @@
 #include "bench/BenchRun.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
+#include "tests/support/RecordingMessageBoxes.h"
 #include "windows/edit/EditForm.h"
 #include "windows/edit/KeywordInsert.h"
 
@@ -106,7 +109,8 @@ void InsertClick(benchmark::State& state) {
         state.PauseTiming();
         Program program;
         Boxes boxes;
-        edit window(program.state, boxes);
+        test::RecordingFileDialogs files;
+        edit window(program.state, boxes, files);
         window.Form_Load();
         window.key->setText(TheWorkload().typed);
         const int before = program.state.KeyCount;
@@ -149,7 +153,8 @@ void BareRead(benchmark::State& state) {
 void Refresh(benchmark::State& state) {
     Program program;
     Boxes boxes;
-    edit window(program.state, boxes);
+    test::RecordingFileDialogs files;
+    edit window(program.state, boxes, files);
     for (auto _ : state) {
         window.Form_Load();  // the load is the list refresh and nothing else
     }
@@ -158,7 +163,8 @@ void Refresh(benchmark::State& state) {
 void DeleteClick(benchmark::State& state) {
     Program program;
     Boxes boxes;
-    edit window(program.state, boxes);
+    test::RecordingFileDialogs files;
+    edit window(program.state, boxes, files);
     window.Form_Load();
     int index = 0;
     for (auto _ : state) {
@@ -170,8 +176,9 @@ void DeleteClick(benchmark::State& state) {
 void Open(benchmark::State& state) {
     Program program;
     Boxes boxes;
+    test::RecordingFileDialogs files;
     for (auto _ : state) {
-        edit window(program.state, boxes);
+        edit window(program.state, boxes, files);
         window.Form_Load();
         window.show();
         QCoreApplication::processEvents();
@@ -182,7 +189,8 @@ void Open(benchmark::State& state) {
 void ScrollAndSelect(benchmark::State& state) {
     Program program;
     Boxes boxes;
-    edit window(program.state, boxes);
+    test::RecordingFileDialogs files;
+    edit window(program.state, boxes, files);
     window.Form_Load();
     window.show();
     QCoreApplication::processEvents();
@@ -197,6 +205,117 @@ void ScrollAndSelect(benchmark::State& state) {
         window.List1->repaint();
     }
     state.counters["selected"] = window.List1->ListIndex();
+}
+
+// A second table of a million keywords, with the manager open over it, and a list file of a
+// million lines: for the find field, the import and the export at the scale of real lists.
+constexpr int kMillion = 1000 * 1000;
+
+struct MillionWorkload {
+    test::TempProgramDir dir;
+    QString listFile;
+    QStringList keywords;
+    Module1 state;
+    test::RecordingMessageBoxes boxes;
+    test::RecordingFileDialogs files;
+    std::unique_ptr<edit> window;
+
+    MillionWorkload() {
+        const std::vector<FieldValue> stored = test::NumberedKeywords(kMillion);
+        dir.createKeys(stored);
+        listFile = dir.path() + QStringLiteral("/list.txt");
+        QFile list(listFile);
+        list.open(QIODevice::WriteOnly);
+        QByteArray bytes;
+        for (const FieldValue& keyword : stored) {
+            keywords << *keyword;
+            bytes += keyword->toUtf8() + "\r\n";
+        }
+        list.write(bytes);
+        OpenKeyStore(state, ConnectionString(dir.path()));
+        window = std::make_unique<edit>(state, boxes, files);
+        window->Form_Load();
+        window->show();
+        QCoreApplication::processEvents();
+    }
+};
+
+// Made at its first use, and gone before the application: it holds a window.
+std::unique_ptr<MillionWorkload> gMillion;
+
+MillionWorkload& Million() {
+    if (!gMillion) {
+        gMillion = std::make_unique<MillionWorkload>();
+    }
+    return *gMillion;
+}
+
+// Each keystroke a text that no earlier one starts, so that every one looks through the list.
+const QString kSearched[] = {QStringLiteral(u"字99999"), QStringLiteral(u"字12345")};
+
+void BareFind(benchmark::State& state) {
+    int round = 0;
+    for (auto _ : state) {
+        int found = 0;
+        for (const QString& keyword : Million().keywords) {
+            found += keyword.contains(kSearched[round % 2]) ? 1 : 0;
+        }
+        ++round;
+        benchmark::DoNotOptimize(found);
+    }
+}
+
+void FindKeystroke(benchmark::State& state) {
+    MillionWorkload& w = Million();
+    w.window->FindInList();
+    int round = 0;
+    for (auto _ : state) {
+        w.window->finder()->field()->setText(kSearched[round++ % 2]);
+        w.window->List1->repaint();
+    }
+    state.counters["matches"] = w.window->finder()->where().section(u'/', 1).toInt();
+}
+
+void BareReadFile(benchmark::State& state) {
+    for (auto _ : state) {
+        QFile file(Million().listFile);
+        file.open(QIODevice::ReadOnly);
+        QStringDecoder utf8(QStringConverter::Utf8);
+        benchmark::DoNotOptimize(QString(utf8(file.readAll())).size());
+    }
+}
+
+void Import(benchmark::State& state) {
+    MillionWorkload& w = Million();
+    for (auto _ : state) {
+        state.PauseTiming();
+        w.window->key->setText(QString());
+        w.files.openAnswer = {w.listFile};
+        state.ResumeTiming();
+        w.window->ImportKeywordFiles();
+        w.window->key->repaint();
+    }
+    state.counters["lines"] = double(w.window->key->text().count(u'\n') + 1);
+}
+
+void BareWrite(benchmark::State& state) {
+    QFile list(Million().listFile);
+    list.open(QIODevice::ReadOnly);
+    const QByteArray bytes = list.readAll();
+    for (auto _ : state) {
+        QFile file(Million().dir.path() + QStringLiteral("/bare.txt"));
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+    }
+}
+
+void Export(benchmark::State& state) {
+    MillionWorkload& w = Million();
+    for (auto _ : state) {
+        w.files.saveAnswer = w.dir.path() + QStringLiteral("/export.txt");
+        w.window->ExportKeywords();
+    }
+    state.counters["changed"] = double(w.boxes.prompts.size());
 }
 
 void Register() {
@@ -216,6 +335,12 @@ void Register() {
     add("delete click", DeleteClick);
     add("open", Open);
     add("scroll and select", ScrollAndSelect);
+    add("bare contains loop, 1,000,000", BareFind);
+    add("find keystroke, 1,000,000", FindKeystroke);
+    add("bare read and decode, 1,000,000 lines", BareReadFile);
+    add("import of 1,000,000 lines", Import, true);
+    add("bare write, 1,000,000 lines", BareWrite);
+    add("export of 1,000,000", Export, true);
 }
 
 class MedianCollector : public benchmark::ConsoleReporter {
@@ -261,6 +386,9 @@ void PrintSummary(const MedianCollector& m) {
     row("delete click", "bare read", "<= 3");
     row("open", nullptr, "no visible pause");
     row("scroll and select", nullptr, "no visible pause");
+    row("find keystroke, 1,000,000", "bare contains loop, 1,000,000", "<= 100 ms");
+    row("import of 1,000,000 lines", "bare read and decode, 1,000,000 lines", "<= 1000 ms");
+    row("export of 1,000,000", "bare write, 1,000,000 lines", "<= 1000 ms");
 }
 
 }  // namespace
@@ -272,5 +400,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     vorelta::bench::Arguments arguments = vorelta::bench::ParseArguments(argc, argv);
     gRepetitions = arguments.repetitions;
-    return vorelta::bench::RunBenchmarks<MedianCollector>(arguments, Register, PrintSummary);
+    const int status =
+        vorelta::bench::RunBenchmarks<MedianCollector>(arguments, Register, PrintSummary);
+    gMillion.reset();
+    return status;
 }

@@ -96,4 +96,15 @@ QString ListBox::List(int index) const {
     return index >= 0 && index < items.size() ? items[index] : QString();
 }
 
+std::vector<int> ListBox::Find(QStringView text) const {
+    const QStringList& items = model_->items();
+    std::vector<int> found;
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (items[i].contains(text)) {
+            found.push_back(int(i));
+        }
+    }
+    return found;
+}
+
 }  // namespace vorelta

@@ -2,6 +2,7 @@
 
 #include <QListView>
 #include <QStringList>
+#include <vector>
 
 namespace vorelta {
 
@@ -29,6 +30,8 @@ public:
     void setListIndex(int index);
     // The text of the item at `index`; an empty text for -1 or any index without an item.
     QString List(int index) const;
+    // The indexes of the items that contain the text, in list order.
+    std::vector<int> Find(QStringView text) const;
 
 private:
     class Model;

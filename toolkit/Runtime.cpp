@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
@@ -19,6 +21,26 @@ void QtMessageBoxes::MsgBox(const QString& prompt) {
                     QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+QStringList QtFileDialogs::GetOpenFileNames(QWidget* parent, const QString& caption,
+                                            const QString& filter) {
+    const QStringList files = QFileDialog::getOpenFileNames(parent, caption, lastFolder_, filter);
+    if (!files.isEmpty()) {
+        lastFolder_ = QFileInfo(files.front()).absolutePath();
+    }
+    return files;
+}
+
+QString QtFileDialogs::GetSaveFileName(QWidget* parent, const QString& caption,
+                                       const QString& suggestedName, const QString& filter) {
+    const QString start =
+        lastFolder_.isEmpty() ? suggestedName : QDir(lastFolder_).filePath(suggestedName);
+    const QString file = QFileDialog::getSaveFileName(parent, caption, start, filter);
+    if (!file.isEmpty()) {
+        lastFolder_ = QFileInfo(file).absolutePath();
+    }
+    return file;
 }
 
 void QtProcessStarter::Shell(const QString& path, WindowStyle /*style*/) {

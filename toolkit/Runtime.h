@@ -4,6 +4,9 @@
 // the clipboard, starting another program and looking for a file.
 
 #include <QString>
+#include <QStringList>
+
+class QWidget;
 
 namespace vorelta {
 
@@ -26,6 +29,32 @@ public:
 class QtMessageBoxes final : public MessageBoxes {
 public:
     void MsgBox(const QString& prompt) override;
+};
+
+// File dialogs go through this seam so that a test can answer them without a dialog opening.
+class FileDialogs {
+public:
+    virtual ~FileDialogs() = default;
+    // The files picked to open; none when the dialog was cancelled.
+    virtual QStringList GetOpenFileNames(QWidget* parent, const QString& caption,
+                                         const QString& filter) = 0;
+    // The file to save to; empty when the dialog was cancelled. The dialog itself asks before
+    // an existing file is replaced.
+    virtual QString GetSaveFileName(QWidget* parent, const QString& caption,
+                                    const QString& suggestedName, const QString& filter) = 0;
+};
+
+// Qt's own dialogs. Each starts in the folder the last one was left in, for as long as the
+// program runs; nothing is kept beyond that.
+class QtFileDialogs final : public FileDialogs {
+public:
+    QStringList GetOpenFileNames(QWidget* parent, const QString& caption,
+                                 const QString& filter) override;
+    QString GetSaveFileName(QWidget* parent, const QString& caption, const QString& suggestedName,
+                            const QString& filter) override;
+
+private:
+    QString lastFolder_;
 };
 
 enum WindowStyle { vbNormalFocus = 1 };

@@ -122,7 +122,7 @@ TEST(CrashSafetyTest, AfterACleanExitKeyMdbIsTheOnlyFile) {
             Module1 state;
             ProgramSeams seams;
             ASSERT_TRUE(seams.mainWindow(state, dir.path())->Load());
-            edit manager(state, seams.boxes);
+            edit manager(state, seams.boxes, seams.files);
             manager.Form_Load();
             manager.key->setText(QStringLiteral(u"中奖\r\n发票"));
             QTest::mouseClick(manager.Command1, Qt::LeftButton);

@@ -32,7 +32,7 @@ public:
     void startUpOverExistingFile(const QString& settings) {
         OpenKeyStore(state, settings + ConnectionString(dir.path()));
         checker = mainWindow(state, dir.path());
-        manager = std::make_unique<edit>(state, boxes);
+        manager = std::make_unique<edit>(state, boxes, files);
         manager->Form_Load();
     }
 

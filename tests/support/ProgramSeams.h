@@ -15,10 +15,11 @@ namespace vorelta::test {
 struct ProgramSeams {
     // The main window over the program folder `programDir`, not loaded yet.
     std::unique_ptr<vorelta::main> mainWindow(Module1& state, const QString& programDir) {
-        return std::make_unique<vorelta::main>(state, programDir, boxes, starter, registry);
+        return std::make_unique<vorelta::main>(state, programDir, boxes, files, starter, registry);
     }
 
     RecordingMessageBoxes boxes;
+    RecordingFileDialogs files;
     RecordingProcessStarter starter;
     MemoryRegistry registry;
 };

@@ -1,6 +1,13 @@
 #include "windows/edit/EditForm.h"
 
+#include <QDir>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QShortcut>
+
 #include "base/Text.h"
+#include "store/KeywordFile.h"
 #include "toolkit/ErrorReport.h"
 #include "windows/edit/KeywordInsert.h"
 
@@ -22,14 +29,29 @@ constexpr ControlDef<edit> kControls[] = {
 };
 
 const QString kNothingTyped = QStringLiteral(u"至少输入一条内容!");
+const QString kTextFiles = QStringLiteral(u"文本文件 (*.txt);;所有文件 (*)");
+const QString kLineBreak = QStringLiteral("\r\n");
+
+// The files a drag carries; none when it carries anything but local files.
+QStringList LocalFiles(const QMimeData* data) {
+    QStringList paths;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile()) {
+            return {};
+        }
+        paths << url.toLocalFile();
+    }
+    return paths;
+}
 
 }  // namespace
 
-edit::edit(Module1& state, MessageBoxes& boxes, QWidget* parent)
+edit::edit(Module1& state, MessageBoxes& boxes, FileDialogs& files, QWidget* parent)
     : ModalForm(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                             Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       state_(state),
-      boxes_(boxes) {
+      boxes_(boxes),
+      files_(files) {
     setObjectName(QStringLiteral("edit"));
     setWindowTitle(QStringLiteral(u"非法字管理"));
     // Sizable, but the controls stay where they are: there is no layout.
@@ -42,6 +64,111 @@ edit::edit(Module1& state, MessageBoxes& boxes, QWidget* parent)
 
     WireHandler(boxes_, Command1, &QPushButton::clicked, this, &edit::Command1_Click);
     WireHandler(boxes_, Command2, &QPushButton::clicked, this, &edit::Command2_Click);
+
+    finder_ = new ListFinder(List1);
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this,
+            &edit::FindInList);
+    connect(new QShortcut(QKeySequence::FindNext, this), &QShortcut::activated, finder_,
+            &ListFinder::next);
+    connect(new QShortcut(QKeySequence::FindPrevious, this), &QShortcut::activated, finder_,
+            &ListFinder::previous);
+    for (QWidget* withMenu : {static_cast<QWidget*>(key), static_cast<QWidget*>(List1)}) {
+        withMenu->setContextMenuPolicy(Qt::CustomContextMenu);
+    }
+    connect(key, &QWidget::customContextMenuRequested, this, &edit::ShowKeyMenu);
+    connect(List1, &QWidget::customContextMenuRequested, this, &edit::ShowListMenu);
+    key->viewport()->installEventFilter(this);
+}
+
+void edit::FindInList() {
+    finder_->open();
+}
+
+// The box's own menu, and the import beneath it.
+void edit::ShowKeyMenu(const QPoint& at) {
+    QMenu* menu = key->createStandardContextMenu(at);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral(u"从文件导入…"), this,
+                    [this] { RunHandler(boxes_, [this] { ImportKeywordFiles(); }); });
+    menu->popup(key->viewport()->mapToGlobal(at));
+}
+
+void edit::ShowListMenu(const QPoint& at) {
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral(u"查找…"), QKeySequence::Find, this, &edit::FindInList);
+    menu->addAction(QStringLiteral(u"导出到文件…"), this,
+                    [this] { RunHandler(boxes_, [this] { ExportKeywords(); }); });
+    menu->popup(List1->viewport()->mapToGlobal(at));
+}
+
+void edit::ImportKeywordFiles() {
+    ImportFiles(files_.GetOpenFileNames(this, QStringLiteral(u"从文件导入关键字"), kTextFiles));
+}
+
+// The files' lines go to the end of `key`, for the operator to look over and then insert. A file
+// that is no text stops the import with a message naming it, and nothing is added.
+void edit::ImportFiles(const QStringList& paths) {
+    QString imported;
+    try {
+        for (const QString& path : paths) {
+            const QString lines = ReadKeywordFile(path);
+            if (!lines.isEmpty()) {
+                imported += (imported.isEmpty() ? QString() : kLineBreak) + lines;
+            }
+        }
+    } catch (const RuntimeError& error) {
+        boxes_.MsgBox(error.description());
+        return;
+    }
+    if (imported.isEmpty()) {
+        return;
+    }
+    const QString& typed = key->text();
+    const bool endsWithBreak = typed.isEmpty() || typed.endsWith(kLineBreak);
+    key->setText(typed + (endsWithBreak ? QString() : kLineBreak) + imported);
+}
+
+void edit::ExportKeywords() {
+    const QString path = files_.GetSaveFileName(this, QStringLiteral(u"导出关键字"),
+                                                QStringLiteral("keywords.txt"), kTextFiles);
+    if (path.isEmpty()) {
+        return;
+    }
+    Recordset keys;
+    keys.Open(sql::kListKeys, state_.KeyConnection, adOpenKeyset, adLockReadOnly,
+              adOptionUnspecified);
+    const std::vector<FieldValue>& keywords = keys.Column(kKeynameField);
+    const int changed = WriteKeywordFile(path, keywords);
+    QString report = QStringLiteral(u"已导出%1条关键字到“%2”。")
+                         .arg(keywords.size())
+                         .arg(QDir::toNativeSeparators(path));
+    if (changed > 0) {
+        report += QStringLiteral(
+                      u"其中%1条关键字含换行、首尾空格等，或与前面的重复，"
+                      u"从这个文件导入时不会照原样保存。")
+                      .arg(changed);
+    }
+    boxes_.MsgBox(report);
+}
+
+// Files dropped on `key` are imported; any other drop is the box's own.
+bool edit::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == key->viewport() &&
+        (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QStringList paths = LocalFiles(drop->mimeData());
+        if (!paths.isEmpty()) {
+            drop->acceptProposedAction();
+            if (type == QEvent::Drop) {
+                RunHandler(boxes_, [&] { ImportFiles(paths); });
+            }
+            return true;
+        }
+    }
+    return ModalForm::eventFilter(watched, event);
 }
 
 void edit::Form_Load() {

@@ -33,14 +33,15 @@ constexpr qreal kMessageFontPoints = 10.5;
 
 }  // namespace
 
-main::main(Module1& state, QString appPath, MessageBoxes& boxes, ProcessStarter& starter,
-           sysinfo::Registry& registry, QWidget* parent)
+main::main(Module1& state, QString appPath, MessageBoxes& boxes, FileDialogs& files,
+           ProcessStarter& starter, sysinfo::Registry& registry, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       state_(state),
       appPath_(std::move(appPath)),
       boxes_(boxes),
+      files_(files),
       starter_(starter),
       registry_(registry) {
     setObjectName(QStringLiteral("main"));
@@ -89,7 +90,7 @@ void main::Form_Load() {
 
 void main::Command1_Click() {
     // Each opening loads the window anew. The count line here keeps its start-up text.
-    edit manager(state_, boxes_);
+    edit manager(state_, boxes_, files_);
     manager.Form_Load();
     ShowModal(manager);
 }

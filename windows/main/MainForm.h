@@ -21,8 +21,8 @@ class main : public QWidget {
     Q_OBJECT
 
 public:
-    main(Module1& state, QString appPath, MessageBoxes& boxes, ProcessStarter& starter,
-         sysinfo::Registry& registry, QWidget* parent = nullptr);
+    main(Module1& state, QString appPath, MessageBoxes& boxes, FileDialogs& files,
+         ProcessStarter& starter, sysinfo::Registry& registry, QWidget* parent = nullptr);
 
     // Runs the start-up sequence before the window is shown. False when key.mdb cannot be
     // used; the reason, with the file's full path, has then been reported.
@@ -43,6 +43,7 @@ private:
     Module1& state_;
     const QString appPath_;
     MessageBoxes& boxes_;
+    FileDialogs& files_;
     ProcessStarter& starter_;
     sysinfo::Registry& registry_;
     // The keywords the report in Label2 lists, in its order; empty while it shows no report.

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -36,7 +41,7 @@ public:
     }
 
     void reopen() {
-        window = std::make_unique<edit>(state, boxes);
+        window = std::make_unique<edit>(state, boxes, files);
         window->Form_Load();
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -65,6 +70,7 @@ public:
     TempProgramDir dir;
     Module1 state;
     RecordingMessageBoxes boxes;
+    RecordingFileDialogs files;
     std::unique_ptr<edit> window;
 };
 
@@ -285,6 +291,103 @@ TEST_F(EditWindowTest, TheCountLineFollowsThisRunNotTheTable) {
     EXPECT_EQ(countLine(), QStringLiteral(u"当前数据库共有0记录"));
     deleteItem(0);
     EXPECT_EQ(countLine(), QStringLiteral(u"当前数据库共有-1记录"));
+}
+
+// Files dropped on the box (or picked in the import dialog) add their lines for review; storing
+// them then stores what typing the same lines would. A file that is no text changes nothing.
+TEST_F(EditWindowTest, ImportedFilesAddTheirLinesAsIfTyped) {
+    open({Key(u"旧词")});
+    const auto file = [&](const char* name, const QByteArray& bytes) {
+        QFile f(dir.path() + u'/' + QLatin1String(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return f.fileName();
+    };
+    const QString listA = file("a.txt", "\xEF\xBB\xBF  中奖\r\n旧词\n\n发票 \r");
+    const QString listB = file("b.txt", QStringLiteral(u"代开").toUtf8());
+    const QString binary = file("c.bin", QByteArray("x\0y", 3));
+
+    window->key->setText(Key(u"已打"));
+    auto* drop = new QMimeData;
+    drop->setUrls({QUrl::fromLocalFile(listA), QUrl::fromLocalFile(listB)});
+    QDragEnterEvent entered(QPoint(5, 5), Qt::CopyAction, drop, Qt::LeftButton, {});
+    QApplication::sendEvent(window->key->viewport(), &entered);
+    QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, drop, Qt::LeftButton, {});
+    QApplication::sendEvent(window->key->viewport(), &dropped);
+    EXPECT_EQ(window->key->text(), Key(u"已打\r\n  中奖\r\n旧词\r\n\r\n发票 \r\n代开"));
+    delete drop;
+
+    for (const QString& notText : {binary, dir.path()}) {
+        files.openAnswer = {listB, notText};
+        window->ImportKeywordFiles();
+    }
+    EXPECT_EQ(
+        boxes.prompts,
+        (QStringList{QStringLiteral(u"“%1”不是文本文件。").arg(QDir::toNativeSeparators(binary)),
+                     QStringLiteral(u"“%1”是文件夹，不是文本文件。")
+                         .arg(QDir::toNativeSeparators(dir.path()))}));
+    QTest::mouseClick(window->Command1, Qt::LeftButton);
+    EXPECT_EQ(dir.storedKeys(),
+              (Rows{Key(u"旧词"), Key(u"已打"), Key(u"中奖"), Key(u"发票"), Key(u"代开")}));
+}
+
+// What the export writes, imported into an empty key.mdb, stores the same list but for the
+// keywords that cannot travel one per line, which the export counts.
+TEST_F(EditWindowTest, AnExportImportedAgainGivesTheSameListButWhatItCounts) {
+    const Rows travel = {Key(u"中奖"), Key(u"😀"), Key(u"\uFEFF前"), Key(u"it's")};
+    const Rows stay = {Key(u"两\r\n行"), Key(u" 空格"), std::nullopt, Key(u""), Key(u"中奖")};
+    Rows all = travel;
+    all.insert(all.begin() + 1, stay.begin(), stay.end());
+    open(all);
+    const QString exported = dir.path() + QStringLiteral("/export.txt");
+    files.saveAnswer = exported;
+    window->ExportKeywords();
+    EXPECT_EQ(
+        boxes.prompts.value(0),
+        QStringLiteral(u"已导出9条关键字到“%1”。其中5条关键字含换行、首尾空格等，或与前面的重复，"
+                       u"从这个文件导入时不会照原样保存。")
+            .arg(QDir::toNativeSeparators(exported)));
+
+    ManagerSession fresh;
+    fresh.open({});
+    fresh.files.openAnswer = {exported};
+    fresh.window->ImportKeywordFiles();
+    QTest::mouseClick(fresh.window->Command1, Qt::LeftButton);
+    Rows expected = travel;
+    expected.insert(expected.begin() + 1, {Key(u"两"), Key(u"行"), Key(u"空格")});
+    EXPECT_EQ(fresh.dir.storedKeys(), expected);
+}
+
+// The find field over the list: from the selected item on, round at both ends.
+TEST_F(EditWindowTest, TheFindFieldSelectsEachKeywordContainingTheText) {
+    open({Key(u"中奖"), Key(u"发票"), Key(u"大奖"), Key(u"代开发票"), Key(u"奖金")});
+    QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);
+    ListFinder* find = window->finder();
+    ASSERT_TRUE(find->isVisible());
+    EXPECT_EQ(find->geometry().bottom(), window->List1->geometry().bottom());
+    const struct {
+        std::function<void()> keys;
+        int selected;
+        QString where;
+    } steps[] = {
+        {[&] { Type(find->field(), Key(u"奖")); }, 0, QStringLiteral("1/3")},
+        {[&] { QTest::keyClick(find->field(), Qt::Key_Return); }, 2, QStringLiteral("2/3")},
+        {[&] { QTest::keyClick(find->field(), Qt::Key_F3); }, 4, QStringLiteral("3/3")},
+        {[&] { QTest::keyClick(find->field(), Qt::Key_F3); }, 0, QStringLiteral("1/3")},
+        {[&] { QTest::keyClick(find->field(), Qt::Key_F3, Qt::ShiftModifier); }, 4,
+         QStringLiteral("3/3")},
+        {[&] { Type(find->field(), Key(u"金")); }, 4, QStringLiteral("1/1")},  // 奖金 still
+        {[&] { Type(find->field(), Key(u"x")); }, 4, QStringLiteral(u"无匹配")},
+        {[&] { QTest::keyClick(find->field(), Qt::Key_Escape); }, 4, QStringLiteral(u"无匹配")},
+    };
+    for (const auto& step : steps) {
+        step.keys();
+        EXPECT_EQ(window->List1->ListIndex(), step.selected);
+        EXPECT_EQ(find->where(), step.where);
+    }
+    EXPECT_FALSE(find->isVisible());
+    QTest::mouseClick(window->Command2, Qt::LeftButton);  // deletes what was found
+    EXPECT_EQ(listed(), (QStringList{Key(u"中奖"), Key(u"发票"), Key(u"大奖"), Key(u"代开发票")}));
 }
 
 // The manager as the main window opens it: modal, loaded afresh at every opening.

@@ -15,7 +15,7 @@ TEST_F(StartupTest, TheCountLineShowsHowManyKeywordsAreStored) {
         TempProgramDir own;
         own.createKeys(NumberedKeywords(count));
         Module1 shared;
-        vorelta::main window(shared, own.path(), boxes, starter, registry);
+        vorelta::main window(shared, own.path(), boxes, files, starter, registry);
         ASSERT_TRUE(window.Load());
         EXPECT_EQ(shared.KeyCount, count);
         EXPECT_EQ(window.Label2->caption(), QStringLiteral(u"当前数据库中有%1条关键字").arg(count));
@@ -48,7 +48,7 @@ TEST_F(StartupTest, AnUnusableDatabaseIsReportedWithItsPathAndNothingIsCreated) 
         const bool existed = own.hasKeyDatabase();
         RecordingMessageBoxes prompts;
         Module1 shared;
-        vorelta::main window(shared, own.path(), prompts, starter, registry);
+        vorelta::main window(shared, own.path(), prompts, files, starter, registry);
 
         EXPECT_FALSE(window.Load()) << broken.what;
         ASSERT_EQ(prompts.prompts.size(), 1) << broken.what;
