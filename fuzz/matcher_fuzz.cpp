@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const KeywordHits expected = {test::RowByRowHits(message, keywords),
                                   test::RowByRowRuns(message, keywords)};
-    for (const MatcherKind kind :
-         {MatcherKind::ByLength, MatcherKind::KeywordByKeyword, MatcherKind::Automaton}) {
+    for (const MatcherKind kind : {MatcherKind::ByLength, MatcherKind::KeywordByKeyword,
+                                   MatcherKind::Automaton, MatcherKind::Index}) {
         fuzz::Require(MatchKeywords(message, keywords, kind) == expected);
     }
     return 0;

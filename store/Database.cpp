@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <memory>
 
@@ -390,6 +391,18 @@ Statement PrepareKeyed(sqlite3* db, const QString& keyed) {
     }
 }
 
+// Whether rows added to the table come last in what the source delivers: true of a plain scan
+// of a table, not of one that SQLite answers from an index, in the index's order.
+bool AddsAtTheEnd(sqlite3* db, const QString& source) {
+    Statement plan = Prepare(db, QStringLiteral("explain query plan ") + source);
+    bool plainScan = true;
+    while (sqlite3_step(plan.get()) == SQLITE_ROW) {
+        const auto* detail = reinterpret_cast<const char*>(sqlite3_column_text(plan.get(), 3));
+        plainScan = plainScan && detail && !std::strstr(detail, "INDEX");
+    }
+    return plainScan;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -435,13 +448,15 @@ void Connection::openFile() {
     }
     db_ = db;
     encoding_ = EncodingOf(db);
-    recordIdentity();
+    recordIdentity(false);
     ++generation_;
+    ++stamp_;
 }
 
 void Connection::close() {
     // A statement still alive (a recordset's prepared insert) keeps the old file open until it
     // is finalized; the recordset notices the new generation and lets it go.
+    dataVersion_.reset();
     sqlite3_close_v2(db_);
     db_ = nullptr;
 }
@@ -464,7 +479,8 @@ void Connection::FollowFile() {
             // The file may have been rewritten in the tick of its last change without showing
             // it: nothing cached from it is used, the pages are read again.
             sqlite3_db_release_memory(db_);
-            recordIdentity();
+            ++stamp_;
+            recordIdentity(false);
         }
         return;
     }
@@ -482,13 +498,34 @@ void Connection::prepareWrite() {
     sqlite3_db_release_memory(db_);
 }
 
+// The file as this connection left it. A change by another program within the same tick as
+// this write is not looked for: it would be a copy written over the file at the very moment
+// Vorelta writes it, and no page cached before the write is written back (prepareWrite).
 void Connection::noteOwnWrite() {
-    recordIdentity();
+    recordIdentity(true);
 }
 
-void Connection::recordIdentity() {
+void Connection::recordIdentity(bool ownWrite) {
     identity_ = IdentityOf(path_).value_or(FileIdentity{});
-    identityUnproven_ = MayChangeUnseen(identity_);
+    identityUnproven_ = !ownWrite && MayChangeUnseen(identity_);
+}
+
+std::uint64_t Connection::DataVersion() {
+    sqlite3* db = handle();
+    if (!dataVersion_) {
+        dataVersion_.reset(Prepare(db, QStringLiteral("pragma data_version")).release());
+    }
+    const int rc = sqlite3_step(dataVersion_.get());
+    const auto version = std::uint64_t(sqlite3_column_int64(dataVersion_.get(), 0));
+    sqlite3_reset(dataVersion_.get());
+    if (rc != SQLITE_ROW) {
+        throw SqliteError(db, rc);
+    }
+    return version;
+}
+
+std::int64_t Connection::TotalChanges() const {
+    return sqlite3_total_changes64(handle());
 }
 
 void Connection::BeginTrans() {
@@ -561,6 +598,7 @@ void Recordset::Open(const QString& source, Connection& activeConnection, Cursor
     activeConnection.FollowFile();
     connection_ = &activeConnection;
     source_ = source;
+    parameters_ = parameters;
     lockType_ = lockType;
     keepsRows_ = options != adCountRowsOnly;
     try {
@@ -569,6 +607,7 @@ void Recordset::Open(const QString& source, Connection& activeConnection, Cursor
         Statement statement(prepareSource(db, parameters, boundBytes));
         if (keepsRows_) {
             readRows(statement.get(), !rowIdName_.isEmpty());
+            noteRowsRead();
         } else {
             statement.reset();
             countRows(db, parameters);
@@ -640,6 +679,77 @@ void Recordset::readRows(sqlite3_stmt* statement, bool withRowIds) {
     }
 }
 
+void Recordset::Requery() {
+    requireOpen();
+    connection_->FollowFile();
+    if (keepsRows_ && readUnder_.valid && readUnder_.stamp == connection_->Stamp() &&
+        readUnder_.dataVersion == connection_->DataVersion() &&
+        readUnder_.totalChanges == connection_->TotalChanges()) {
+        MoveFirst();
+        return;
+    }
+    sqlite3* db = connection_->handle();
+    std::vector<std::string> boundBytes;
+    // Taken before the reading: a commit during it shows as a change at the next Requery.
+    const std::uint64_t dataVersion = connection_->DataVersion();
+    Statement statement(prepareSource(db, parameters_, boundBytes));
+    keepsRows_ = true;
+    readRows(statement.get(), !rowIdName_.isEmpty());
+    noteRowsRead();
+    readUnder_.dataVersion = dataVersion;
+}
+
+void Recordset::Forget() {
+    readUnder_.valid = false;
+}
+
+void Recordset::MoveFirst() {
+    requireOpen();
+    position_ = 0;
+    currentDeleted_ = false;
+}
+
+void Recordset::noteRowsRead() {
+    sqlite3* db = connection_->handle();
+    readUnder_ = {true, connection_->Stamp(), connection_->DataVersion(),
+                  connection_->TotalChanges(), AddsAtTheEnd(db, source_)};
+    readVersion_ = ++version_;
+    changes_.clear();
+}
+
+void Recordset::noteOwnChange(Change change) {
+    readUnder_.totalChanges += 1;
+    ++version_;
+    // A row added where the source does not deliver it last: the rows must be read anew.
+    if (change.kind == Change::Kind::Added && !readUnder_.addsAtTheEnd) {
+        readUnder_.valid = false;
+    }
+    if (!changes_.empty()) {
+        Change& last = changes_.back().second;
+        if (change.kind == Change::Kind::Added && last.kind == Change::Kind::Added &&
+            change.row == last.row + last.count) {
+            last.count += change.count;
+            return;
+        }
+    }
+    changes_.emplace_back(version_, change);
+}
+
+bool Recordset::ChangesSince(std::uint64_t version, std::vector<Change>& changes) const {
+    if (version < readVersion_ || version > version_) {
+        return false;
+    }
+    changes.clear();
+    for (const auto& [started, change] : changes_) {
+        if (started > version) {
+            changes.push_back(change);
+        } else if (started + change.count - 1 > version) {
+            return false;  // `version` saw part of it
+        }
+    }
+    return true;
+}
+
 // The number of rows the source delivers, counted by the database without reading them.
 void Recordset::countRows(sqlite3* db, const std::vector<QString>& parameters) {
     Statement count = Prepare(db, QStringLiteral("select count(*) from (%1)").arg(source_));
@@ -670,6 +780,8 @@ void Recordset::Close() {
     columnNames_.clear();
     numericColumns_.clear();
     startRows();
+    readUnder_ = {};
+    changes_.clear();
     table_.clear();
     rowIdName_.clear();
     insert_.reset();
@@ -790,6 +902,7 @@ bool Recordset::Update() {
     rowIds_.push_back(sqlite3_last_insert_rowid(db));
     position_ = std::size_t(RecordCount()) - 1;
     currentDeleted_ = false;
+    noteOwnChange({Change::Kind::Added, position_, 1});
     return true;
 }
 
@@ -849,6 +962,11 @@ void Recordset::Delete(AffectEnum /*affectRecords*/) {
     }
     rowIds_.erase(rowIds_.begin() + row);
     currentDeleted_ = true;
+    noteOwnChange({Change::Kind::Removed, position_, 1});
+}
+
+void Connection::StatementDeleter::operator()(sqlite3_stmt* statement) const {
+    sqlite3_finalize(statement);
 }
 
 void Recordset::StatementDeleter::operator()(sqlite3_stmt* statement) const {
@@ -889,22 +1007,6 @@ int Recordset::columnIndex(const QString& name) const {
     }
     throw RuntimeError(adErrItemNotFound,
                        QStringLiteral(u"在对应所需名称或序数的集合中，未找到项目。"));
-}
-
-void ForEachText(Connection& connection, const QString& source,
-                 const std::function<void(const QString&)>& row) {
-    connection.FollowFile();
-    sqlite3* db = connection.handle();
-    Statement statement = Prepare(db, source);
-    int rc;
-    while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        if (const FieldValue text = ReadText(statement.get(), 0, connection.Encoding())) {
-            row(*text);
-        }
-    }
-    if (rc != SQLITE_DONE) {
-        throw SqliteError(db, rc);
-    }
 }
 
 }  // namespace vorelta

@@ -13,7 +13,6 @@
 
 #include <QString>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,7 +83,15 @@ public:
     // Goes up each time the connection opens a file: rows read under another number came from
     // a file that is no longer the one open.
     std::uint64_t Generation() const { return generation_; }
+    // Goes up each time the connection cannot vouch that the file holds what it read before:
+    // when it opens a file, and when the file may have changed unseen.
+    std::uint64_t Stamp() const { return stamp_; }
     TextEncoding Encoding() const { return encoding_; }
+    // SQLite's count of commits by other connections as this one sees them: a different
+    // number means another program has changed the file since.
+    std::uint64_t DataVersion();
+    // Rows this connection has written since it opened, triggers' rows included.
+    std::int64_t TotalChanges() const;
 
     // A transaction on the connection: rows written inside it are stored together at the
     // commit. Begin waits once for other programs' locks, readers' included, and then holds
@@ -109,9 +116,9 @@ private:
     void prepareWrite();
     // After a write of this connection's own: the file as it now is counts as unchanged.
     void noteOwnWrite();
-    // Takes the file's identity now. One taken within the tick of the file's last change may
-    // miss a change in the same tick: the next statement then reads no page from the cache.
-    void recordIdentity();
+    // Takes the file's identity now. One taken within the tick of another program's last change
+    // may miss a change in the same tick: the next statement then reads no page from the cache.
+    void recordIdentity(bool ownWrite);
 
     sqlite3* db_ = nullptr;
     QString path_;
@@ -120,7 +127,12 @@ private:
     FileIdentity identity_;
     bool identityUnproven_ = false;
     std::uint64_t generation_ = 0;
+    std::uint64_t stamp_ = 0;
     TextEncoding encoding_ = TextEncoding::Utf8;
+    struct StatementDeleter {
+        void operator()(sqlite3_stmt* statement) const;
+    };
+    std::unique_ptr<sqlite3_stmt, StatementDeleter> dataVersion_;
 };
 
 class Recordset;
@@ -161,6 +173,28 @@ public:
     // Moves to the first row, from the current one on, whose field reads as `value`: the row
     // is found by what it reads as, whatever type or byte form it is stored in. EOF when none.
     void Find(const QString& name, const FieldValue& value);
+    void MoveFirst();
+
+    // Brings the rows up to date, reading them anew unless nothing can have changed them since
+    // they were read: the connection still vouches for its file, no other connection has
+    // committed since (SQLite's data version), and this connection has written nothing but
+    // through this recordset's own Update and Delete, which keep the rows in step. A recordset
+    // that only counted its rows keeps them from here on. The current row is the first.
+    void Requery();
+    // The next Requery reads the rows anew: rows added through this recordset were undone.
+    void Forget();
+
+    // Goes up with every change of the rows: a reading, a row added, a row deleted.
+    std::uint64_t Version() const { return version_; }
+    // Rows added at the end (from `row` on, `count` of them) or one row deleted (at `row`).
+    struct Change {
+        enum class Kind { Added, Removed } kind;
+        std::size_t row;
+        std::size_t count;
+    };
+    // The rows added and deleted through this recordset since `version`, in order, when that is
+    // all that changed; false when the rows were read anew since.
+    bool ChangesSince(std::uint64_t version, std::vector<Change>& changes) const;
 
     // Starts a new row; its fields are set through Fields(...).SetValue, and Update stores it.
     void AddNew();
@@ -187,6 +221,8 @@ private:
                                 std::vector<std::string>& boundBytes);
     void startRows();
     void readRows(sqlite3_stmt* statement, bool withRowIds);
+    void noteRowsRead();
+    void noteOwnChange(Change change);
     void countRows(sqlite3* db, const std::vector<QString>& parameters);
     sqlite3_stmt* insertStatement(sqlite3* db, const std::vector<int>& setColumns);
 
@@ -202,8 +238,21 @@ private:
     std::vector<std::vector<FieldValue>> columns_;  // column-major: columns_[column][row]
     std::vector<std::int64_t> rowIds_;              // parallel to the rows, when updatable
     int countedRows_ = 0;                           // when the rows are not kept
+    std::vector<QString> parameters_;
     std::size_t position_ = 0;
     bool currentDeleted_ = false;
+    // What the rows were read under, to tell whether they can still be trusted.
+    struct {
+        bool valid = false;
+        std::uint64_t stamp = 0;
+        std::uint64_t dataVersion = 0;
+        std::int64_t totalChanges = 0;
+        bool addsAtTheEnd = false;  // the source delivers the table in row id order
+    } readUnder_;
+    std::uint64_t version_ = 0;
+    std::uint64_t readVersion_ = 0;  // the version of the last reading
+    // Since then, each with the version it started: rows added one after another make one.
+    std::vector<std::pair<std::uint64_t, Change>> changes_;
     std::optional<std::vector<std::optional<FieldValue>>>
         pendingRow_;  // set between AddNew and Update
     struct StatementDeleter {
@@ -216,11 +265,5 @@ private:
         std::vector<std::string> bytes;
     } insertScratch_;
 };
-
-// Runs a statement and hands the first column of each row to `row` as the text a recordset
-// reads it as (Null rows are skipped), without keeping the rows: for reads whose rows are only
-// compared with what the user sees.
-void ForEachText(Connection& connection, const QString& source,
-                 const std::function<void(const QString&)>& row);
 
 }  // namespace vorelta

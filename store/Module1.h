@@ -15,8 +15,6 @@ namespace sql {
 inline const QString kSelectAllKeys = QStringLiteral("select * from keys ");
 // The keyword list reads it through this one.
 inline const QString kListKeys = QStringLiteral("select * from keys");
-// The stored keywords alone, read once per insert to skip those already stored.
-inline const QString kSelectKeynames = QStringLiteral("select keyname from keys");
 }  // namespace sql
 
 // The column every statement reads and the insert writes.

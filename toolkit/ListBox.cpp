@@ -41,6 +41,15 @@ public:
         endInsertRows();
     }
 
+    void remove(int row) {
+        if (row < 0 || row >= items_.size()) {
+            return;
+        }
+        beginRemoveRows({}, row, row);
+        items_.removeAt(row);
+        endRemoveRows();
+    }
+
 private:
     static QString Shown(const QString& item) {
         if (!item.contains(u'\r') && !item.contains(u'\n')) {
@@ -71,6 +80,10 @@ void ListBox::AddItem(const QString& item) {
 
 void ListBox::AddItems(QStringList items) {
     model_->append(std::move(items));
+}
+
+void ListBox::RemoveItem(int index) {
+    model_->remove(index);
 }
 
 int ListBox::ListCount() const {

@@ -23,6 +23,8 @@ public:
     void AddItem(const QString& item);
     // Appends many items at the end at once.
     void AddItems(QStringList items);
+    // Removes the item at `index`; the items after it move up.
+    void RemoveItem(int index);
 
     int ListCount() const;
     // The index of the selected item, -1 when none is selected.

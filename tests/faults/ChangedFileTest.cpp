@@ -1,11 +1,14 @@
 // key.mdb changed under the running program by other programs: replaced by a rename, copied
-// over in place, deleted and put back.
+// over in place, deleted and put back, its table changed in every way; the keywords the program
+// keeps between actions always answer as a fresh read would.
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <cstdio>
 
 #include "tests/faults/FaultSession.h"
+#include "tests/support/RowByRowScan.h"
 
 namespace vorelta::test {
 namespace {
@@ -71,6 +74,73 @@ TEST(ChangedFileTest, EveryActionWorksOnTheFileTheNameHoldsNowOrSaysItIsGone) {
         EXPECT_EQ(s.dir.storedKeys(), std::vector<FieldValue>{kAdded});  // nothing of the old
         EXPECT_TRUE(s.boxes.prompts.isEmpty()) << s.boxes.prompts.join(u'|').toStdString();
     }
+}
+
+// Whatever another program does between two actions, the check and the list then answer as a
+// fresh read of the file does; the program's own inserts and deletes are mixed in.
+TEST(ChangedFileTest, AfterAnyChangeByAnotherProgramTheKeptKeywordsAnswerAsAFreshRead) {
+    const QString message = QStringLiteral(u"旧词甲乙新词丙二版");
+    const auto sql = [](const char* statements) {
+        return [=](FaultSession& s) { s.dir.createWithSql(statements); };
+    };
+    const auto process = [](const char* program) {
+        return [=](FaultSession& s) {
+            TempProgramDir other;
+            other.createKeys({QStringLiteral(u"丙"), kOld});
+            const QString file = s.dir.path() + QStringLiteral("/other.mdb");
+            QFile::copy(other.keyDatabase(), file);
+            ASSERT_EQ(QProcess::execute(QString::fromLatin1(program), {file, s.dir.keyDatabase()}),
+                      0);
+        };
+    };
+    const struct {
+        const char* what;
+        std::function<void(FaultSession&)> change;
+    } steps[] = {
+        {"insert", sql("insert into keys values ('新词'), ('乙')")},
+        {"own insert", [](FaultSession& s) { s.insert(QStringLiteral(u"甲")); }},
+        {"delete", sql("delete from keys where keyname = '乙'")},
+        {"own delete", [](FaultSession& s) { s.deleteKeyword(kOld); }},
+        {"update", sql("update keys set keyname = '乙' where keyname = '新词'")},
+        {"drop and recreate", sql("drop table keys; create table keys (keyname text);"
+                                  "insert into keys values ('新词'), ('丙'), ('甲')")},
+        {"another column", sql("alter table keys add column note text; "
+                               "insert into keys values ('二版', 'x')")},
+        {"vacuum after deletes", sql("delete from keys where rowid < 3; vacuum")},
+        {"own insert after it", [](FaultSession& s) { s.insert(QStringLiteral(u"乙")); }},
+        {"replaced by mv", process("mv")},
+        {"copied over by cp", process("cp")},
+        {"own delete", [](FaultSession& s) { s.deleteKeyword(QStringLiteral(u"丙")); }},
+        {"a write-ahead log", sql("pragma journal_mode = wal; insert into keys values ('甲')")},
+        // Only the log changes: the file looks the same, SQLite's data version tells.
+        {"a commit held in the log", sql("insert into keys values ('乙')")},
+        {"a trigger on inserts", sql("create trigger copy after insert on keys "
+                                     "when new.keyname = '丁' begin insert into keys "
+                                     "values ('二版'); end")},
+        {"own insert firing it", [](FaultSession& s) { s.insert(QStringLiteral(u"丁")); }},
+    };
+    FaultSession s;
+    s.startUp({kOld, QStringLiteral(u"丙")});
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        // File times tick every few milliseconds; within the tick of a change the program reads
+        // everything anew anyway. Past it, only what it keeps can tell it of a change.
+        QTest::qWait(10);
+        s.check(message);  // the keywords are kept from here
+        s.manager->Form_Load();
+        step.change(s);
+        Connection fresh;
+        fresh.Open(ConnectionString(s.dir.path()));
+        const ScanResult expected = RowByRowScan(fresh, message);
+        EXPECT_EQ(s.check(message), expected.report.isEmpty() ? kCleanVerdict : expected.report);
+        s.manager->Form_Load();
+        QStringList listed;
+        for (const FieldValue& keyword : s.dir.storedKeys()) {
+            listed << keyword.value_or(QString());
+        }
+        EXPECT_EQ(s.listed(), listed);
+    }
+    EXPECT_TRUE(s.boxes.prompts.isEmpty()) << s.boxes.prompts.join(u'|').toStdString();
 }
 
 }  // namespace

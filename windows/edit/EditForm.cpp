@@ -175,20 +175,38 @@ void edit::Form_Load() {
     RefreshKeyList();
 }
 
+// The list follows the shared recordset's rows: what this window added or deleted is added to or
+// removed from the list; anything else, a change by another program above all, fills it anew.
 void edit::RefreshKeyList() {
-    List1->Clear();
-    Recordset keys;
-    keys.Open(sql::kListKeys, state_.KeyConnection, adOpenKeyset, adLockReadOnly,
-              adOptionUnspecified);
+    Recordset& keys = state_.KeyRecordset;
+    keys.Requery();
     const std::vector<FieldValue>& column = keys.Column(kKeynameField);
-    QStringList items;
-    items.reserve(qsizetype(column.size()));
-    for (const FieldValue& keyword : column) {
-        // A row without a keyword is listed as an empty item.
-        items.append(keyword.value_or(QString()));
+    const auto shown = [&](std::size_t row) { return column[row].value_or(QString()); };
+    std::vector<Recordset::Change> changes;
+    List1->setListIndex(-1);
+    if (listedVersion_ && keys.ChangesSince(*listedVersion_, changes)) {
+        for (const Recordset::Change& change : changes) {
+            if (change.kind == Recordset::Change::Kind::Removed) {
+                List1->RemoveItem(int(change.row));
+                continue;
+            }
+            QStringList added;
+            for (std::size_t row = change.row; row < change.row + change.count; ++row) {
+                added.append(shown(row));
+            }
+            List1->AddItems(std::move(added));
+        }
+    } else {
+        QStringList items;
+        items.reserve(qsizetype(column.size()));
+        for (std::size_t row = 0; row < column.size(); ++row) {
+            // A row without a keyword is listed as an empty item.
+            items.append(shown(row));
+        }
+        List1->Clear();
+        List1->AddItems(std::move(items));
     }
-    List1->AddItems(std::move(items));
-    keys.Close();
+    listedVersion_ = keys.Version();
     Label1->setCaption(QStringLiteral(u"当前数据库共有%1记录").arg(state_.KeyCount));
 }
 
@@ -231,16 +249,14 @@ void edit::Command2_Click() {
     }
     // The row is found by what the list shows, whatever type or bytes it is stored as: the
     // first one, in the order the list is read, that reads as the selected item.
-    Recordset rows;
-    rows.Open(sql::kListKeys, state_.KeyConnection, adOpenKeyset, adLockOptimistic,
-              adOptionUnspecified);
-    rows.Find(kKeynameField, item);
+    Recordset& keys = state_.KeyRecordset;
+    keys.Requery();
+    keys.Find(kKeynameField, item);
     // Another program may have removed or changed the row since the list was read.
-    if (!rows.Eof()) {
-        rows.Delete(adAffectCurrent);
+    if (!keys.Eof()) {
+        keys.Delete(adAffectCurrent);
         state_.KeyCount -= 1;
     }
-    rows.Close();
     RefreshKeyList();
 }
 

@@ -22,9 +22,13 @@ const QString kLineBreak = QStringLiteral("\r\n");
 // allocations instead of one each.
 class StoredKeywords {
 public:
-    StoredKeywords(Connection& connection, std::size_t expected) {
-        resize(std::bit_ceil(2 * expected + 16));
-        ForEachText(connection, sql::kSelectKeynames, [this](const QString& text) { add(text); });
+    StoredKeywords(const std::vector<FieldValue>& stored, std::size_t typed) {
+        resize(std::bit_ceil(2 * (stored.size() + typed) + 16));
+        for (const FieldValue& keyword : stored) {
+            if (keyword) {
+                add(QStringView(*keyword));
+            }
+        }
     }
 
     // True when the keyword was not stored yet, and is counted as stored from now on.
@@ -83,9 +87,10 @@ private:
 };
 
 void InsertKeywords(Module1& state, const std::vector<QStringView>& lines, std::int32_t& added) {
-    // The tracked count is a good guess at the table's size; the table grows when it is wrong.
-    StoredKeywords stored(state.KeyConnection,
-                          std::size_t(std::max(state.KeyCount, 0)) + lines.size());
+    // The rows as they are now, the transaction holding the file: no other program can change
+    // them until the commit.
+    state.KeyRecordset.Requery();
+    StoredKeywords stored(state.KeyRecordset.Column(kKeynameField), lines.size());
     for (const QStringView line : lines) {
         const QStringView trimmed = TrimBlanks(line);
         if (trimmed.isEmpty() || !stored.add(trimmed)) {
@@ -100,22 +105,26 @@ void InsertKeywords(Module1& state, const std::vector<QStringView>& lines, std::
     }
 }
 
-// Stores the transaction's rows; when that is not possible nothing of it was stored. SQLite may
-// also have rolled it back by itself after a fatal error (a full disk, for one).
-void CommitStoredRows(Connection& connection, std::int32_t& added) {
+// Stores the transaction's rows; when that is not possible nothing of it was stored, and the
+// shared recordset, which holds them already, reads the table anew next time. SQLite may also
+// have rolled the transaction back by itself after a fatal error (a full disk, for one).
+void CommitStoredRows(Module1& state, std::int32_t& added) {
+    Connection& connection = state.KeyConnection;
     try {
         if (connection.InTransaction()) {
             connection.CommitTrans();
-        } else {
-            added = 0;
+            return;
         }
     } catch (...) {
-        added = 0;
         if (connection.InTransaction()) {
             connection.RollbackTrans();
         }
+        added = 0;
+        state.KeyRecordset.Forget();
         throw;
     }
+    added = 0;
+    state.KeyRecordset.Forget();
 }
 
 }  // namespace
@@ -144,7 +153,7 @@ void StoreNewKeywords(Module1& state, const std::vector<QStringView>& lines, std
     }
     try {
         // Also after an error: the rows stored before it stay.
-        CommitStoredRows(state.KeyConnection, added);
+        CommitStoredRows(state, added);
     } catch (...) {
         if (!failure) {
             failure = std::current_exception();

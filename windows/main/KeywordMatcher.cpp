@@ -1,6 +1,7 @@
 #include "windows/main/KeywordMatcher.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <string_view>
 
@@ -47,7 +48,18 @@ void AddOccurrence(std::vector<TextRun>& runs, TextRun occurrence) {
     runs.push_back(occurrence);
 }
 
-// Every occurrence of the hit keywords, in order of their ends: few, in a short message.
+// The runs that occurrences cover, whatever their order.
+std::vector<TextRun> RunsOf(std::vector<TextRun> occurrences) {
+    std::sort(occurrences.begin(), occurrences.end(),
+              [](const TextRun& a, const TextRun& b) { return a.end < b.end; });
+    std::vector<TextRun> runs;
+    for (const TextRun& occurrence : occurrences) {
+        AddOccurrence(runs, occurrence);
+    }
+    return runs;
+}
+
+// Every occurrence of the hit keywords: few, in a short message.
 std::vector<TextRun> RunsOf(std::u16string_view text,
                             const std::vector<std::u16string_view>& found) {
     std::vector<TextRun> occurrences;
@@ -57,13 +69,7 @@ std::vector<TextRun> RunsOf(std::u16string_view text,
             occurrences.push_back({qsizetype(at), qsizetype(at + keyword.size())});
         }
     }
-    std::sort(occurrences.begin(), occurrences.end(),
-              [](const TextRun& a, const TextRun& b) { return a.end < b.end; });
-    std::vector<TextRun> runs;
-    for (const TextRun& occurrence : occurrences) {
-        AddOccurrence(runs, occurrence);
-    }
-    return runs;
+    return RunsOf(std::move(occurrences));
 }
 
 KeywordHits MatchKeywordByKeyword(QStringView message, const std::vector<FieldValue>& keywords) {
@@ -320,12 +326,95 @@ KeywordHits MatchWithAutomaton(QStringView message, const std::vector<FieldValue
     return hits;
 }
 
+// A hash of a text grown one code unit at a time, so that every stretch of a message starting
+// at one place is hashed in one pass.
+constexpr std::uint64_t kHashSeed = 0x9E3779B97F4A7C15ull;
+inline std::uint64_t Extend(std::uint64_t hash, char16_t unit) {
+    return (hash ^ unit) * 0x100000001B3ull;
+}
+
+std::uint64_t HashOf(QStringView text) {
+    std::uint64_t hash = kHashSeed;
+    for (const QChar c : text) {
+        hash = Extend(hash, c.unicode());
+    }
+    return hash;
+}
+
 }  // namespace
+
+KeywordIndex::KeywordIndex(const std::vector<FieldValue>& keywords)
+    : keywords_(keywords), nextSameRow_(keywords.size(), kNone) {
+    slots_.resize(std::bit_ceil(2 * keywords.size() + 16));
+    const std::size_t mask = slots_.size() - 1;
+    // From the last row to the first, so that each keyword's chain runs in row order.
+    for (std::size_t row = keywords.size(); row-- > 0;) {
+        const FieldValue& keyword = keywords[row];
+        if (!keyword) {
+            continue;
+        }
+        if (keyword->isEmpty()) {
+            emptyRows_.push_back(row);
+            continue;
+        }
+        longest_ = std::max(longest_, keyword->size());
+        const std::uint64_t hash = HashOf(*keyword);
+        std::size_t at = hash & mask;
+        while (slots_[at].firstRow != kNone &&
+               (slots_[at].hash != hash || *keywords[slots_[at].firstRow] != *keyword)) {
+            at = (at + 1) & mask;
+        }
+        nextSameRow_[row] = slots_[at].firstRow;
+        slots_[at] = {hash, std::uint32_t(row)};
+    }
+    std::reverse(emptyRows_.begin(), emptyRows_.end());
+}
+
+std::uint32_t KeywordIndex::find(std::uint64_t hash, QStringView text) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = hash & mask; slots_[at].firstRow != kNone; at = (at + 1) & mask) {
+        if (slots_[at].hash == hash && QStringView(*keywords_[slots_[at].firstRow]) == text) {
+            return slots_[at].firstRow;
+        }
+    }
+    return kNone;
+}
+
+KeywordHits KeywordIndex::match(QStringView message) const {
+    KeywordHits hits;
+    if (message.isEmpty()) {
+        return hits;
+    }
+    std::vector<TextRun> occurrences;
+    for (qsizetype start = 0; start < message.size(); ++start) {
+        std::uint64_t hash = kHashSeed;
+        const qsizetype longest = std::min(longest_, message.size() - start);
+        for (qsizetype length = 1; length <= longest; ++length) {
+            hash = Extend(hash, message[start + length - 1].unicode());
+            std::uint32_t row = find(hash, message.sliced(start, length));
+            if (row == kNone) {
+                continue;
+            }
+            occurrences.push_back({start, start + length});
+            for (; row != kNone; row = nextSameRow_[row]) {
+                hits.rows.push_back(row);
+            }
+        }
+    }
+    hits.rows.insert(hits.rows.end(), emptyRows_.begin(), emptyRows_.end());
+    std::sort(hits.rows.begin(), hits.rows.end());
+    hits.rows.erase(std::unique(hits.rows.begin(), hits.rows.end()), hits.rows.end());
+    hits.runs = RunsOf(std::move(occurrences));
+    return hits;
+}
 
 KeywordHits MatchKeywords(QStringView message, const std::vector<FieldValue>& keywords,
                           MatcherKind kind) {
     if (message.isEmpty()) {
         return {};
+    }
+    if (kind == MatcherKind::Index) {
+        return KeywordIndex(keywords).match(message);
     }
     if (kind == MatcherKind::ByLength) {
         kind = message.size() <= kShortMessageLimit ? MatcherKind::KeywordByKeyword

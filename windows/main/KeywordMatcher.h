@@ -14,6 +14,7 @@
 
 #include <QStringView>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "base/Text.h"
@@ -24,7 +25,7 @@ namespace vorelta {
 // Messages up to this many code units are searched keyword by keyword.
 inline constexpr qsizetype kShortMessageLimit = 256;
 
-enum class MatcherKind { ByLength, KeywordByKeyword, Automaton };
+enum class MatcherKind { ByLength, KeywordByKeyword, Automaton, Index };
 
 struct KeywordHits {
     std::vector<std::size_t> rows;  // the indexes of the rows that are hits, in row order
@@ -37,6 +38,29 @@ struct KeywordHits {
 // The hits and the runs they cover, found in one pass over the message.
 KeywordHits MatchKeywords(QStringView message, const std::vector<FieldValue>& keywords,
                           MatcherKind kind = MatcherKind::ByLength);
+
+// The keywords laid out for looking up every stretch of a message: a message of m code units
+// costs about m times the longest keyword's length, however many keywords there are. Built once
+// for a list of keywords, it answers short messages in microseconds.
+class KeywordIndex {
+public:
+    explicit KeywordIndex(const std::vector<FieldValue>& keywords);
+    KeywordHits match(QStringView message) const;
+
+private:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::uint32_t firstRow = kNone;  // kNone: empty slot
+    };
+    std::uint32_t find(std::uint64_t hash, QStringView text) const;
+
+    const std::vector<FieldValue>& keywords_;
+    std::vector<Slot> slots_;
+    std::vector<std::uint32_t> nextSameRow_;  // the next row of the same keyword
+    std::vector<std::size_t> emptyRows_;      // hits of every message
+    qsizetype longest_ = 0;
+};
 
 // The indexes of the rows that are hits, in row order.
 std::vector<std::size_t> FindHits(QStringView message, const std::vector<FieldValue>& keywords,

@@ -122,7 +122,7 @@ void main::Command2_Click() {
     const QString normalised = NormaliseMessage(smsmsg->text());
     smsmsg->setText(normalised);
     smsmsg->setMarks({});  // the last check's, when the text was already as normalised
-    ScanResult result = ScanKeywords(state_.KeyConnection, normalised);
+    ScanResult result = scanner_.Scan(state_.KeyRecordset, normalised);
     if (result.hitCount > 0) {
         showReport(std::move(result));
     } else if (!smsmsg->text().isEmpty()) {

@@ -48,6 +48,7 @@ private:
     sysinfo::Registry& registry_;
     // The keywords the report in Label2 lists, in its order; empty while it shows no report.
     std::vector<QString> reportedKeywords_;
+    KeywordScanner scanner_;
 
 public:
     // The controls, as the window's layout table creates them.

@@ -34,22 +34,46 @@ QString HitReport(const std::vector<FieldValue>& keywords, const std::vector<std
     return report;
 }
 
-ScanResult ScanKeywords(Connection& connection, const QString& normalised) {
-    Recordset keywords;
-    keywords.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic,
-                  adOptionUnspecified);
-    const std::vector<FieldValue>& column = keywords.Column(kKeynameField);
-    KeywordHits hits = MatchKeywords(normalised, column);
+namespace {
+
+ScanResult ResultOf(const std::vector<FieldValue>& keywords, KeywordHits hits) {
     if (hits.rows.empty()) {
         return {};
     }
     std::vector<QString> hitKeywords;
     hitKeywords.reserve(hits.rows.size());
     for (const std::size_t row : hits.rows) {
-        hitKeywords.push_back(*column[row]);
+        hitKeywords.push_back(*keywords[row]);
     }
-    return {std::int32_t(hits.rows.size()), HitReport(column, hits.rows), std::move(hitKeywords),
+    return {std::int32_t(hits.rows.size()), HitReport(keywords, hits.rows), std::move(hitKeywords),
             std::move(hits.runs)};
+}
+
+}  // namespace
+
+ScanResult ScanKeywords(Connection& connection, const QString& normalised) {
+    Recordset keywords;
+    keywords.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic,
+                  adOptionUnspecified);
+    const std::vector<FieldValue>& column = keywords.Column(kKeynameField);
+    return ResultOf(column, MatchKeywords(normalised, column));
+}
+
+KeywordScanner::KeywordScanner() = default;
+KeywordScanner::~KeywordScanner() = default;
+
+ScanResult KeywordScanner::Scan(Recordset& keywords, const QString& normalised) {
+    keywords.Requery();
+    const std::vector<FieldValue>& column = keywords.Column(kKeynameField);
+    if (normalised.size() > kShortMessageLimit) {
+        return ResultOf(column, MatchKeywords(normalised, column));
+    }
+    if (!index_ || indexed_ != &keywords || indexedVersion_ != keywords.Version()) {
+        index_ = std::make_unique<KeywordIndex>(column);
+        indexed_ = &keywords;
+        indexedVersion_ = keywords.Version();
+    }
+    return ResultOf(column, index_->match(normalised));
 }
 
 }  // namespace vorelta

@@ -5,11 +5,14 @@
 
 #include <QString>
 #include <cstdint>
+#include <memory>
 
 #include "base/Text.h"
 #include "store/Database.h"
 
 namespace vorelta {
+
+class KeywordIndex;
 
 // A message may be this many UTF-16 code units long.
 inline constexpr qsizetype kLengthLimit = 70;
@@ -36,6 +39,21 @@ struct ScanResult {
 // Reads the whole keyword table anew through its own recordset and tests every row against
 // the normalised message, in the order the table delivers the rows.
 ScanResult ScanKeywords(Connection& connection, const QString& normalised);
+
+// The check as the window runs it: against the rows of the shared recordset, brought up to
+// date first, and for a short message through an index of them kept from check to check while
+// they are unchanged.
+class KeywordScanner {
+public:
+    KeywordScanner();
+    ~KeywordScanner();
+    ScanResult Scan(Recordset& keywords, const QString& normalised);
+
+private:
+    std::unique_ptr<KeywordIndex> index_;
+    const Recordset* indexed_ = nullptr;
+    std::uint64_t indexedVersion_ = 0;
+};
 
 // "找到关键字:" CR LF, each keyword with CR LF, then "检测到" n "条关键字,请更改".
 QString HitReport(const std::vector<FieldValue>& keywords, const std::vector<std::size_t>& hits);

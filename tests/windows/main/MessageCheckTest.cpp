@@ -83,7 +83,7 @@ TEST_P(MatcherTest, AKeywordLongerThanTheMessageOrWithForeignUnitsIsNoHit) {
 
 INSTANTIATE_TEST_SUITE_P(EveryMatcher, MatcherTest,
                          testing::Values(MatcherKind::ByLength, MatcherKind::KeywordByKeyword,
-                                         MatcherKind::Automaton),
+                                         MatcherKind::Index, MatcherKind::Automaton),
                          [](const testing::TestParamInfo<MatcherKind>& info) {
                              switch (info.param) {
                                  case MatcherKind::ByLength:
@@ -92,6 +92,8 @@ INSTANTIATE_TEST_SUITE_P(EveryMatcher, MatcherTest,
                                      return "KeywordByKeyword";
                                  case MatcherKind::Automaton:
                                      return "Automaton";
+                                 case MatcherKind::Index:
+                                     return "Index";
                              }
                              return "";
                          });
@@ -147,8 +149,8 @@ TEST(MatcherDifferentialTest, EveryMatcherAgreesWithTheRowByRowSearch) {
         const QString message = NormaliseMessage(random.text(round % 10 == 0 ? 1200 : 90));
         const KeywordHits expected = {test::RowByRowHits(message, rows),
                                       test::RowByRowRuns(message, rows)};
-        for (const MatcherKind kind :
-             {MatcherKind::ByLength, MatcherKind::KeywordByKeyword, MatcherKind::Automaton}) {
+        for (const MatcherKind kind : {MatcherKind::ByLength, MatcherKind::KeywordByKeyword,
+                                       MatcherKind::Automaton, MatcherKind::Index}) {
             ASSERT_EQ(MatchKeywords(message, rows, kind), expected)
                 << "round " << round << ", matcher " << int(kind);
         }
