@@ -429,7 +429,9 @@ void Connection::Open(const QString& connectionString, const QString& /*userId*/
 
 void Connection::openFile() {
     // No SQLITE_OPEN_CREATE: a missing file is an error, never a new empty database.
-    const int flags = readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    // One thread uses the connection: SQLite need not lock it around every call.
+    const int flags =
+        (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path_.toUtf8().constData(), &db, flags, nullptr);
     if (rc == SQLITE_OK) {
@@ -844,6 +846,17 @@ void Recordset::AddNew() {
     pendingRow_.emplace(columnNames_.size());
 }
 
+void Recordset::ReserveRows(std::size_t more) {
+    requireOpen();
+    if (!keepsRows_) {
+        return;
+    }
+    for (auto& column : columns_) {
+        column.reserve(column.size() + more);
+    }
+    rowIds_.reserve(rowIds_.size() + more);
+}
+
 bool Recordset::Update() {
     requireOpen();
     if (!pendingRow_) {
@@ -880,8 +893,7 @@ bool Recordset::Update() {
         connection_->prepareWrite();
     }
     const int rc = sqlite3_step(insert);
-    sqlite3_reset(insert);
-    sqlite3_clear_bindings(insert);
+    sqlite3_reset(insert);  // every parameter is bound again for the next row
     if (ownTransaction) {
         connection_->noteOwnWrite();
     }

@@ -198,6 +198,8 @@ public:
 
     // Starts a new row; its fields are set through Fields(...).SetValue, and Update stores it.
     void AddNew();
+    // Makes room for this many more rows, so that adding them moves no row already kept.
+    void ReserveRows(std::size_t more);
     // False when the database dropped the row (a trigger or a conflict clause that ignores
     // it): nothing was added. Text for a column whose type would turn it into a number
     // (integer, real or numeric affinity) is refused with an error: "007" would be stored as 7.

@@ -65,6 +65,10 @@ ListBox::ListBox(QWidget* parent) : QListView(parent), model_(new Model(this)) {
     setModel(model_);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true);
+    // After a change of a list of a million items the view lays them out again: in batches
+    // between events, so that a click that adds or removes one item returns at once.
+    setLayoutMode(QListView::Batched);
+    setBatchSize(2000);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setTextElideMode(Qt::ElideNone);

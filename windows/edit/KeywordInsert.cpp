@@ -1,10 +1,9 @@
 #include "windows/edit/KeywordInsert.h"
 
+#include <QHash>
 #include <algorithm>
 #include <bit>
 #include <exception>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/Text.h"
@@ -15,89 +14,104 @@ namespace {
 
 const QString kLineBreak = QStringLiteral("\r\n");
 
-// Every keyword now in the table, read once instead of looking each line up on its own, and
-// compared as the list shows it: a typed line is stored already when the list shows a keyword
-// of the same text, whatever form that keyword is stored in. The texts sit side by side in one
-// block and an open-addressed table points into it: a hundred thousand keywords cost two
-// allocations instead of one each.
-class StoredKeywords {
+// The distinct typed keywords, each marked once it is found stored or has been stored. Every
+// stored keyword is looked up among the typed ones, rather than every typed one among the
+// stored: the table is as large as the input, which is small when a few lines go into a long
+// list. Keywords compare as the list shows them: a typed line is stored already when the list
+// shows a keyword of the same text, whatever form that keyword is stored in.
+class TypedKeywords {
 public:
-    StoredKeywords(const std::vector<FieldValue>& stored, std::size_t typed) {
-        resize(std::bit_ceil(2 * (stored.size() + typed) + 16));
+    explicit TypedKeywords(const std::vector<QStringView>& keywords)
+        : entryOf_(keywords.size(), kNone), slots_(std::bit_ceil(2 * keywords.size() + 16)) {
+        texts_.reserve(keywords.size());
+        for (std::size_t line = 0; line < keywords.size(); ++line) {
+            if (!keywords[line].isEmpty()) {
+                entryOf_[line] = insert(keywords[line]);
+            }
+        }
+        taken_.assign(texts_.size(), false);
+    }
+
+    void markStored(const std::vector<FieldValue>& stored) {
         for (const FieldValue& keyword : stored) {
             if (keyword) {
-                add(QStringView(*keyword));
+                if (const std::uint32_t entry = find(*keyword); entry != kNone) {
+                    taken_[entry] = true;
+                }
             }
         }
     }
 
-    // True when the keyword was not stored yet, and is counted as stored from now on.
-    bool add(QStringView keyword) {
-        return add(std::string_view(reinterpret_cast<const char*>(keyword.utf16()),
-                                    std::size_t(keyword.size()) * sizeof(char16_t)));
+    // How many keywords are neither stored nor taken yet.
+    std::size_t untaken() const {
+        return std::size_t(std::count(taken_.begin(), taken_.end(), false));
     }
 
-private:
-    struct Slot {
-        std::size_t hash = 0;  // 0: empty
-        std::size_t offset = 0;
-        std::size_t length = 0;
-    };
-
-    bool add(std::string_view bytes) {
-        const std::size_t hash = std::hash<std::string_view>()(bytes) | 1;
-        std::size_t at = hash & mask_;
-        for (; slots_[at].hash != 0; at = (at + 1) & mask_) {
-            const Slot& slot = slots_[at];
-            if (slot.hash == hash && bytesOf(slot) == bytes) {
-                return false;
-            }
+    // True the first time for a line whose keyword is not stored: it is to be stored now.
+    bool take(std::size_t line) {
+        const std::uint32_t entry = entryOf_[line];
+        if (entry == kNone || taken_[entry]) {
+            return false;
         }
-        slots_[at] = {hash, bytes_.size(), bytes.size()};
-        bytes_.append(bytes);
-        if (++count_ * 2 > slots_.size()) {
-            resize(slots_.size() * 2);
-        }
+        taken_[entry] = true;
         return true;
     }
 
-    std::string_view bytesOf(const Slot& slot) const {
-        return std::string_view(bytes_).substr(slot.offset, slot.length);
-    }
+private:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+    // The hash sits beside the entry, so that a probe reads the text only when they agree.
+    struct Slot {
+        std::uint32_t entry = kNone;
+        std::uint32_t hash = 0;
+    };
 
-    void resize(std::size_t capacity) {
-        std::vector<Slot> old(capacity);
-        old.swap(slots_);
-        mask_ = capacity - 1;
-        for (const Slot& slot : old) {
-            if (slot.hash != 0) {
-                std::size_t at = slot.hash & mask_;
-                while (slots_[at].hash != 0) {
-                    at = (at + 1) & mask_;
-                }
-                slots_[at] = slot;
-            }
+    // The slot holding the text, or the empty one where it would go.
+    Slot& slotFor(QStringView text, std::uint32_t hash) {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t at = hash & mask;
+        while (slots_[at].entry != kNone &&
+               (slots_[at].hash != hash || texts_[slots_[at].entry] != text)) {
+            at = (at + 1) & mask;
         }
+        return slots_[at];
     }
 
-    std::string bytes_;
+    std::uint32_t find(QStringView text) { return slotFor(text, std::uint32_t(qHash(text))).entry; }
+
+    std::uint32_t insert(QStringView text) {
+        const auto hash = std::uint32_t(qHash(text));
+        Slot& slot = slotFor(text, hash);
+        if (slot.entry == kNone) {
+            slot = {std::uint32_t(texts_.size()), hash};
+            texts_.push_back(text);
+        }
+        return slot.entry;
+    }
+
+    std::vector<std::uint32_t> entryOf_;  // each line's entry
     std::vector<Slot> slots_;
-    std::size_t mask_ = 0;
-    std::size_t count_ = 0;
+    std::vector<QStringView> texts_;  // the entries
+    std::vector<bool> taken_;
 };
 
 void InsertKeywords(Module1& state, const std::vector<QStringView>& lines, std::int32_t& added) {
+    std::vector<QStringView> trimmed;
+    trimmed.reserve(lines.size());
+    for (const QStringView line : lines) {
+        trimmed.push_back(TrimBlanks(line));
+    }
+    TypedKeywords typed(trimmed);
     // The rows as they are now, the transaction holding the file: no other program can change
     // them until the commit.
     state.KeyRecordset.Requery();
-    StoredKeywords stored(state.KeyRecordset.Column(kKeynameField), lines.size());
-    for (const QStringView line : lines) {
-        const QStringView trimmed = TrimBlanks(line);
-        if (trimmed.isEmpty() || !stored.add(trimmed)) {
+    typed.markStored(state.KeyRecordset.Column(kKeynameField));
+    state.KeyRecordset.ReserveRows(typed.untaken());
+    for (std::size_t line = 0; line < trimmed.size(); ++line) {
+        if (!typed.take(line)) {
             continue;
         }
         state.KeyRecordset.AddNew();
-        state.KeyRecordset.Fields(kKeynameField).SetValue(trimmed.toString());
+        state.KeyRecordset.Fields(kKeynameField).SetValue(trimmed[line].toString());
         // A row the database drops (a trigger, a conflict clause) is not counted.
         if (state.KeyRecordset.Update()) {
             ++added;

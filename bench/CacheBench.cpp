@@ -1,0 +1,261 @@
+// Times the actions that the kept keywords make quick, with 100,000 and 1,000,000 keywords,
+// in the real windows (offscreen), each beside a bare floor measured in the same run:
+//
+//   check, unchanged      a check of a 70-character message when nothing changed the table
+//                         since the last action; floor: a stat of key.mdb and SQLite's
+//                         data_version query, what telling "unchanged" takes at the least
+//   check, after a change the first check after another program added a row; floor: a bare
+//                         read of the table into a QStringList plus building the index over it
+//   open the manager      building, loading and showing it while the kept rows are valid
+//   delete click          deleting one keyword and refreshing the list; floor: a bare delete
+//   insert click          storing 1,000,000 new lines, the list update included (1,000,000
+//                         only); floor: bare prepared inserts in one transaction
+//
+//   cache_bench [--repetitions=N]
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/BenchRun.h"
+#include "store/Module1.h"
+#include "tests/support/KeyDatabase.h"
+#include "tests/support/ProgramSeams.h"
+#include "toolkit/TextBox.h"
+#include "windows/edit/EditForm.h"
+#include "windows/main/KeywordMatcher.h"
+#include "windows/main/MainForm.h"
+
+namespace {
+
+using namespace vorelta;
+
+int gRepetitions = 5;
+
+double Milliseconds(const std::function<void()>& step) {
+    QElapsedTimer timer;
+    timer.start();
+    step();
+    QCoreApplication::processEvents();  // the repaint belongs to the step
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+double MedianOf(int runs, const std::function<void()>& prepare, const std::function<void()>& step) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        prepare();
+        QCoreApplication::processEvents();
+        times.push_back(Milliseconds(step));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+struct Row {
+    std::string what;
+    double time;
+    std::string floor;
+    double floorTime;
+    std::string goal;
+};
+
+// The program over a key.mdb of its own, copied from `original`, with its main window shown.
+struct Program : test::ProgramSeams {
+    explicit Program(const test::TempProgramDir& original) {
+        QFile::copy(original.keyDatabase(), dir.keyDatabase());
+        window = mainWindow(state, dir.path());
+        window->Load();
+        window->show();
+        QCoreApplication::processEvents();
+    }
+
+    void check(const QString& message) {
+        window->smsmsg->setText(message);
+        window->Command2->click();
+    }
+
+    test::TempProgramDir dir;
+    Module1 state;
+    std::unique_ptr<vorelta::main> window;
+};
+
+// Another program's commit: a new row.
+void AddRowElsewhere(const QString& path, int n) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    const std::string sql = "insert into keys values ('别处" + std::to_string(n) + "')";
+    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+void Measure(int keywords, std::vector<Row>& rows) {
+    const std::string size = keywords == 1000000 ? "1,000,000" : "100,000";
+    test::TempProgramDir original;
+    original.createKeys(test::NumberedKeywords(keywords));
+    const QString message = QStringLiteral(
+        u"恭喜关键字12345中奖了请在今天之内领取奖金，详询客服电话"
+        u"四零零八八八八八八八或访问我们的网站查看详情谢谢");
+    Program program(original);
+    program.check(message);  // the rows are kept from here
+
+    // Check, nothing changed since the last action.
+    sqlite3* bare = nullptr;
+    sqlite3_open(program.dir.keyDatabase().toUtf8().constData(), &bare);
+    const QByteArray path = QFile::encodeName(program.dir.keyDatabase());
+    const double unchangedFloor = MedianOf(
+        4 * gRepetitions + 1, [] {},
+        [&] {
+            struct stat info {};
+            stat(path.constData(), &info);
+            sqlite3_exec(bare, "pragma data_version", nullptr, nullptr, nullptr);
+        });
+    rows.push_back({"check of 70 characters, table unchanged, " + size,
+                    MedianOf(
+                        4 * gRepetitions + 1, [] {}, [&] { program.check(message); }),
+                    "stat + data_version query", unchangedFloor,
+                    keywords == 1000000 ? "<= 2 ms" : ""});
+
+    // The first check after another program's change.
+    int added = 0;
+    const double changedFloor = MedianOf(
+        gRepetitions, [] {},
+        [&] {
+            std::vector<FieldValue> read;
+            sqlite3_stmt* select = nullptr;
+            sqlite3_prepare_v2(bare, "select keyname from keys", -1, &select, nullptr);
+            while (sqlite3_step(select) == SQLITE_ROW) {
+                read.emplace_back(
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(select, 0)),
+                                      sqlite3_column_bytes(select, 0)));
+            }
+            sqlite3_finalize(select);
+            const KeywordIndex index(read);
+            benchmark::DoNotOptimize(index.match(message).rows.size());
+        });
+    rows.push_back({"first check after another program's change, " + size,
+                    MedianOf(
+                        gRepetitions, [&] { AddRowElsewhere(program.dir.keyDatabase(), ++added); },
+                        [&] { program.check(message); }),
+                    "bare read + index build", changedFloor, "<= 1.1 x floor"});
+    sqlite3_close(bare);
+
+    // The manager over the kept rows.
+    rows.push_back({"opening the manager, rows kept, " + size,
+                    MedianOf(
+                        gRepetitions, [] {},
+                        [&] {
+                            edit manager(program.state, program.boxes, program.files);
+                            manager.Form_Load();
+                            manager.show();
+                            QCoreApplication::processEvents();
+                        }),
+                    "-", 0, keywords == 1000000 ? "<= 100 ms" : ""});
+    edit manager(program.state, program.boxes, program.files);
+    manager.Form_Load();
+    manager.show();
+    int selected = 0;
+    sqlite3* other = nullptr;
+    sqlite3_open(program.dir.keyDatabase().toUtf8().constData(), &other);
+    const double deleteFloor = MedianOf(
+        4 * gRepetitions + 1, [] {},
+        [&] {
+            const std::string sql = "delete from keys where rowid = " + std::to_string(++selected);
+            sqlite3_exec(other, sql.c_str(), nullptr, nullptr, nullptr);
+        });
+    sqlite3_close(other);
+    manager.Form_Load();
+    rows.push_back({"delete click, " + size,
+                    MedianOf(
+                        4 * gRepetitions + 1, [&] { manager.List1->setListIndex(selected += 7); },
+                        [&] { manager.Command2->click(); }),
+                    "bare delete by row id", deleteFloor, keywords == 1000000 ? "<= 20 ms" : ""});
+
+    if (keywords != 1000000) {
+        return;
+    }
+    // Storing a million new lines.
+    if (getenv("ONLYINS")) {
+        gRepetitions = 0;
+    }
+    QStringList lines;
+    for (int i = 0; i < keywords; ++i) {
+        lines << QStringLiteral(u"新词%1").arg(i);
+    }
+    const QString typed = lines.join(QStringLiteral("\r\n"));
+    std::vector<double> bareTimes;
+    for (int i = 0; i < (getenv("ONLYINS") ? 0 : 3); ++i) {
+        test::TempProgramDir copy;
+        QFile::copy(original.keyDatabase(), copy.keyDatabase());
+        sqlite3* db = nullptr;
+        sqlite3_open(copy.keyDatabase().toUtf8().constData(), &db);
+        bareTimes.push_back(Milliseconds([&] {
+            sqlite3_exec(db, "begin immediate", nullptr, nullptr, nullptr);
+            sqlite3_stmt* insert = nullptr;
+            sqlite3_prepare_v2(db, "insert into keys (keyname) values (?)", -1, &insert, nullptr);
+            for (const QString& line : lines) {
+                const QByteArray utf8 = line.toUtf8();
+                sqlite3_bind_text(insert, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+                sqlite3_step(insert);
+                sqlite3_reset(insert);
+            }
+            sqlite3_finalize(insert);
+            sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
+        }));
+        sqlite3_close(db);
+    }
+    std::vector<double> clickTimes;
+    for (int i = 0; i < (getenv("ONLYINS") ? 1 : 3); ++i) {
+        Program fresh(original);
+        edit inserting(fresh.state, fresh.boxes, fresh.files);
+        inserting.Form_Load();
+        inserting.show();
+        inserting.key->setText(typed);
+        QCoreApplication::processEvents();
+        clickTimes.push_back(Milliseconds([&] { inserting.Command1->click(); }));
+    }
+    if (getenv("ONLYINS")) {
+        fprintf(stderr, "click %.0f\n", clickTimes[0]);
+        exit(0);
+    }
+    std::sort(bareTimes.begin(), bareTimes.end());
+    std::sort(clickTimes.begin(), clickTimes.end());
+    rows.push_back({"insert click of 1,000,000 new lines, list included, " + size, clickTimes[1],
+                    "bare prepared inserts", bareTimes[1], "<= 2 x floor"});
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    ApplyApplicationLook(app);
+    gRepetitions = bench::ParseArguments(argc, argv).repetitions;
+    std::vector<Row> rows;
+    for (const int keywords : {100000, 1000000}) {
+        Measure(keywords, rows);
+    }
+    std::printf("\nMedians in ms from this run; ratio = time / floor.\n\n");
+    std::printf(
+        "| what | time | floor | floor time | ratio | goal |\n|---|---:|---|---:|---:|---|\n");
+    for (const Row& row : rows) {
+        std::printf("| %s | %.2f | %s | %.2f | %s | %s |\n", row.what.c_str(), row.time,
+                    row.floor.c_str(), row.floorTime,
+                    row.floorTime > 0
+                        ? QString::number(row.time / row.floorTime, 'f', 2).toStdString().c_str()
+                        : "-",
+                    row.goal.c_str());
+    }
+    return 0;
+}
