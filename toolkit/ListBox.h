@@ -9,8 +9,8 @@ namespace vorelta {
 // A single-selection list of plain text items, kept in the order they were added.
 //
 // The items live in one model shown by a view with uniform item sizes, laid out in batches, so a
-// list of a million keywords fills, scrolls, selects and changes without a pause. A line break inside an item is
-// shown as a mark, so that every item stays one line high.
+// list of a million keywords fills, scrolls, selects and changes without a pause. A line break
+// inside an item is shown as a mark, so that every item stays one line high.
 class ListBox : public QListView {
     Q_OBJECT
 
