@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QtGlobal>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -16,6 +17,13 @@ struct Arguments {
     bool skipSlow = false;      // --skip-slow
     std::vector<char*> passOn;  // everything else, the program's name first
 };
+
+// The windows are timed offscreen unless a platform is named (QT_QPA_PLATFORM=xcb, say).
+inline void OffscreenUnlessTold() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+}
 
 inline Arguments ParseArguments(int argc, char* argv[]) {
     Arguments arguments;

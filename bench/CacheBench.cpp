@@ -27,7 +27,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/BareFloors.h"
 #include "bench/BenchRun.h"
+#include "bench/WindowTiming.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/ProgramSeams.h"
@@ -39,27 +41,10 @@
 namespace {
 
 using namespace vorelta;
+using bench::MedianOf;
+using bench::Milliseconds;
 
 int gRepetitions = 5;
-
-double Milliseconds(const std::function<void()>& step) {
-    QElapsedTimer timer;
-    timer.start();
-    step();
-    QCoreApplication::processEvents();  // the repaint belongs to the step
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-double MedianOf(int runs, const std::function<void()>& prepare, const std::function<void()>& step) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        prepare();
-        QCoreApplication::processEvents();
-        times.push_back(Milliseconds(step));
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 struct Row {
     std::string what;
@@ -198,19 +183,7 @@ void Measure(int keywords, std::vector<Row>& rows) {
         QFile::copy(original.keyDatabase(), copy.keyDatabase());
         sqlite3* db = nullptr;
         sqlite3_open(copy.keyDatabase().toUtf8().constData(), &db);
-        bareTimes.push_back(Milliseconds([&] {
-            sqlite3_exec(db, "begin immediate", nullptr, nullptr, nullptr);
-            sqlite3_stmt* insert = nullptr;
-            sqlite3_prepare_v2(db, "insert into keys (keyname) values (?)", -1, &insert, nullptr);
-            for (const QString& line : lines) {
-                const QByteArray utf8 = line.toUtf8();
-                sqlite3_bind_text(insert, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-                sqlite3_step(insert);
-                sqlite3_reset(insert);
-            }
-            sqlite3_finalize(insert);
-            sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
-        }));
+        bareTimes.push_back(Milliseconds([&] { bench::InsertLinesBare(db, lines); }));
         sqlite3_close(db);
     }
     std::vector<double> clickTimes;
@@ -236,9 +209,7 @@ void Measure(int keywords, std::vector<Row>& rows) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    bench::OffscreenUnlessTold();
     QApplication app(argc, argv);
     ApplyApplicationLook(app);
     gRepetitions = bench::ParseArguments(argc, argv).repetitions;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "bench/BenchRun.h"
+#include "bench/WindowTiming.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/MemoryRegistry.h"
@@ -37,6 +38,8 @@
 namespace {
 
 using namespace vorelta;
+using bench::MedianOf;
+using bench::Milliseconds;
 
 constexpr int kKeywordCount = 100000;
 constexpr int kMessageLength = 1000 * 1000;
@@ -81,29 +84,6 @@ private:
     std::mt19937 random_;
     std::vector<QChar> hanPool_;
 };
-
-double Milliseconds(const std::function<void()>& step) {
-    QElapsedTimer timer;
-    timer.start();
-    step();
-    QCoreApplication::processEvents();  // the repaint belongs to the step
-    return double(timer.nsecsElapsed()) / 1e6;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double MedianOf(int runs, const std::function<void()>& prepare, const std::function<void()>& step) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        prepare();
-        QCoreApplication::processEvents();
-        times.push_back(Milliseconds(step));
-    }
-    return Median(times);
-}
 
 long PeakResidentMegabytes() {
     rusage usage{};
@@ -349,9 +329,7 @@ private:
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    vorelta::bench::OffscreenUnlessTold();
     QApplication app(argc, argv);
     ApplyApplicationLook(app);
     gRepetitions = bench::ParseArguments(argc, argv).repetitions;

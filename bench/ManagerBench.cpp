@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 
+#include "bench/BareFloors.h"
 #include "bench/BenchRun.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
@@ -79,27 +80,12 @@ public:
     }
 };
 
-// The floor: every typed line inserted by one prepared statement in one transaction.
-[[gnu::noinline]] void InsertLinesBare(sqlite3* db, const QStringList& lines) {
-    sqlite3_exec(db, "begin immediate", nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "insert into keys (keyname) values (?)", -1, &insert, nullptr);
-    for (const QString& line : lines) {
-        const QByteArray utf8 = line.toUtf8();
-        sqlite3_bind_text(insert, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-        sqlite3_step(insert);
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
-}
-
 void BareInsert(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         Program program;
         state.ResumeTiming();
-        InsertLinesBare(program.state.KeyConnection.handle(), TheWorkload().typedLines);
+        bench::InsertLinesBare(program.state.KeyConnection.handle(), TheWorkload().typedLines);
     }
 }
 
@@ -394,9 +380,7 @@ void PrintSummary(const MedianCollector& m) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
+    vorelta::bench::OffscreenUnlessTold();
     QApplication app(argc, argv);
     vorelta::bench::Arguments arguments = vorelta::bench::ParseArguments(argc, argv);
     gRepetitions = arguments.repetitions;
