@@ -169,16 +169,13 @@ void Measure(int keywords, std::vector<Row>& rows) {
         return;
     }
     // Storing a million new lines.
-    if (getenv("ONLYINS")) {
-        gRepetitions = 0;
-    }
     QStringList lines;
     for (int i = 0; i < keywords; ++i) {
         lines << QStringLiteral(u"新词%1").arg(i);
     }
     const QString typed = lines.join(QStringLiteral("\r\n"));
     std::vector<double> bareTimes;
-    for (int i = 0; i < (getenv("ONLYINS") ? 0 : 3); ++i) {
+    for (int i = 0; i < 3; ++i) {
         test::TempProgramDir copy;
         QFile::copy(original.keyDatabase(), copy.keyDatabase());
         sqlite3* db = nullptr;
@@ -187,7 +184,7 @@ void Measure(int keywords, std::vector<Row>& rows) {
         sqlite3_close(db);
     }
     std::vector<double> clickTimes;
-    for (int i = 0; i < (getenv("ONLYINS") ? 1 : 3); ++i) {
+    for (int i = 0; i < 3; ++i) {
         Program fresh(original);
         edit inserting(fresh.state, fresh.boxes, fresh.files);
         inserting.Form_Load();
@@ -195,10 +192,6 @@ void Measure(int keywords, std::vector<Row>& rows) {
         inserting.key->setText(typed);
         QCoreApplication::processEvents();
         clickTimes.push_back(Milliseconds([&] { inserting.Command1->click(); }));
-    }
-    if (getenv("ONLYINS")) {
-        fprintf(stderr, "click %.0f\n", clickTimes[0]);
-        exit(0);
     }
     std::sort(bareTimes.begin(), bareTimes.end());
     std::sort(clickTimes.begin(), clickTimes.end());
