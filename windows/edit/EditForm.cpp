@@ -136,10 +136,9 @@ void edit::ExportKeywords() {
     if (path.isEmpty()) {
         return;
     }
-    Recordset keys;
-    keys.Open(sql::kListKeys, state_.KeyConnection, adOpenKeyset, adLockReadOnly,
-              adOptionUnspecified);
-    const std::vector<FieldValue>& keywords = keys.Column(kKeynameField);
+    // The keywords as the list shows them, read anew only if something may have changed them.
+    state_.KeyRecordset.Requery();
+    const std::vector<FieldValue>& keywords = state_.KeyRecordset.Column(kKeynameField);
     const int changed = WriteKeywordFile(path, keywords);
     QString report = QStringLiteral(u"已导出%1条关键字到“%2”。")
                          .arg(keywords.size())
