@@ -21,11 +21,6 @@ namespace {
 // How long a statement waits for another program's lock on the file before it gives up.
 constexpr int kBusyTimeoutMs = 5000;
 
-struct StatementDeleter {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
-
 QString DescribeResultCode(int primaryCode) {
     switch (primaryCode) {
         case SQLITE_ERROR:
@@ -604,14 +599,12 @@ void Recordset::Open(const QString& source, Connection& activeConnection, Cursor
     lockType_ = lockType;
     keepsRows_ = options != adCountRowsOnly;
     try {
-        sqlite3* db = activeConnection.handle();
-        std::vector<std::string> boundBytes;
-        Statement statement(prepareSource(db, parameters, boundBytes));
         if (keepsRows_) {
-            readRows(statement.get(), !rowIdName_.isEmpty());
-            noteRowsRead();
+            readAnew();
         } else {
-            statement.reset();
+            sqlite3* db = activeConnection.handle();
+            std::vector<std::string> boundBytes;
+            const Statement unread(prepareSource(db, parameters, boundBytes));  // the columns
             countRows(db, parameters);
         }
     } catch (...) {
@@ -690,15 +683,8 @@ void Recordset::Requery() {
         MoveFirst();
         return;
     }
-    sqlite3* db = connection_->handle();
-    std::vector<std::string> boundBytes;
-    // Taken before the reading: a commit during it shows as a change at the next Requery.
-    const std::uint64_t dataVersion = connection_->DataVersion();
-    Statement statement(prepareSource(db, parameters_, boundBytes));
     keepsRows_ = true;
-    readRows(statement.get(), !rowIdName_.isEmpty());
-    noteRowsRead();
-    readUnder_.dataVersion = dataVersion;
+    readAnew();
 }
 
 void Recordset::Forget() {
@@ -711,10 +697,16 @@ void Recordset::MoveFirst() {
     currentDeleted_ = false;
 }
 
-void Recordset::noteRowsRead() {
+// Reads every row of the source and notes what they were read under. The data version is taken
+// before the reading: a commit during it shows as a change at the next Requery.
+void Recordset::readAnew() {
     sqlite3* db = connection_->handle();
-    readUnder_ = {true, connection_->Stamp(), connection_->DataVersion(),
-                  connection_->TotalChanges(), AddsAtTheEnd(db, source_)};
+    const std::uint64_t dataVersion = connection_->DataVersion();
+    std::vector<std::string> boundBytes;
+    const Statement statement(prepareSource(db, parameters_, boundBytes));
+    readRows(statement.get(), !rowIdName_.isEmpty());
+    readUnder_ = {true, connection_->Stamp(), dataVersion, connection_->TotalChanges(),
+                  AddsAtTheEnd(db, source_)};
     readVersion_ = ++version_;
     changes_.clear();
 }
@@ -977,11 +969,7 @@ void Recordset::Delete(AffectEnum /*affectRecords*/) {
     noteOwnChange({Change::Kind::Removed, position_, 1});
 }
 
-void Connection::StatementDeleter::operator()(sqlite3_stmt* statement) const {
-    sqlite3_finalize(statement);
-}
-
-void Recordset::StatementDeleter::operator()(sqlite3_stmt* statement) const {
+void StatementDeleter::operator()(sqlite3_stmt* statement) const {
     sqlite3_finalize(statement);
 }
 

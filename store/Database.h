@@ -46,6 +46,12 @@ enum DataErrorNumber {
     adErrFileNotFound = 53,           // no file has the database's name any more
 };
 
+// A prepared statement, finalized when its holder goes.
+struct StatementDeleter {
+    void operator()(sqlite3_stmt* statement) const;
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
 // How the database stores text; text is bound and read in that form, so nothing is converted.
 enum class TextEncoding { Utf8, Utf16 };
 
@@ -129,10 +135,7 @@ private:
     std::uint64_t generation_ = 0;
     std::uint64_t stamp_ = 0;
     TextEncoding encoding_ = TextEncoding::Utf8;
-    struct StatementDeleter {
-        void operator()(sqlite3_stmt* statement) const;
-    };
-    std::unique_ptr<sqlite3_stmt, StatementDeleter> dataVersion_;
+    Statement dataVersion_;
 };
 
 class Recordset;
@@ -217,13 +220,12 @@ private:
     void requireOpen() const;
     void requireUpdatable() const;
     void requireCurrentRow() const;
-    void requireSameFile();
     int columnIndex(const QString& name) const;
     sqlite3_stmt* prepareSource(sqlite3* db, const std::vector<QString>& parameters,
                                 std::vector<std::string>& boundBytes);
     void startRows();
+    void readAnew();
     void readRows(sqlite3_stmt* statement, bool withRowIds);
-    void noteRowsRead();
     void noteOwnChange(Change change);
     void countRows(sqlite3* db, const std::vector<QString>& parameters);
     sqlite3_stmt* insertStatement(sqlite3* db, const std::vector<int>& setColumns);
@@ -256,11 +258,8 @@ private:
     // Since then, each with the version it started: rows added one after another make one.
     std::vector<std::pair<std::uint64_t, Change>> changes_;
     std::optional<std::vector<std::optional<FieldValue>>>
-        pendingRow_;  // set between AddNew and Update
-    struct StatementDeleter {
-        void operator()(sqlite3_stmt* statement) const;
-    };
-    std::unique_ptr<sqlite3_stmt, StatementDeleter> insert_;  // kept for rows of one shape
+        pendingRow_;    // set between AddNew and Update
+    Statement insert_;  // kept for rows of one shape
     std::vector<int> insertColumns_;
     struct {
         std::vector<int> columns;
