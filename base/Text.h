@@ -2,9 +2,13 @@
 
 // Text rules every window follows.
 
+#include <QString>
 #include <QStringView>
 
 namespace vorelta {
+
+// A line break in every text of the program: CR LF.
+inline const QString kLineBreak = QStringLiteral("\r\n");
 
 // A blank is U+0020 only: full-width and other spaces are kept as the user typed them.
 inline constexpr char16_t kBlank = u' ';

@@ -6,11 +6,9 @@
 #include <QScrollBar>
 #include <QTextDocument>
 
-namespace vorelta {
+#include "base/Text.h"
 
-namespace {
-const QString kLineBreak = QStringLiteral("\r\n");
-}  // namespace
+namespace vorelta {
 
 ScrollingLabel::ScrollingLabel(QWidget* parent) : TextBox(parent) {
     setReadOnly(true);

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "base/Text.h"
+
 namespace vorelta {
 
 namespace {
@@ -20,7 +22,6 @@ constexpr char16_t kCR = u'\r';
 constexpr char16_t kLF = u'\n';
 constexpr char16_t kLineSeparator = 0x2028;       // what Shift+Enter would type
 constexpr char16_t kParagraphSeparator = 0x2029;  // what the document keeps between blocks
-const QString kLineBreak = QStringLiteral("\r\n");
 
 // A mark carries the character it stands for in this property of its character format.
 constexpr int kStandsForProperty = QTextFormat::UserProperty + 1;

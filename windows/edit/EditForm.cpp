@@ -30,7 +30,6 @@ constexpr ControlDef<edit> kControls[] = {
 
 const QString kNothingTyped = QStringLiteral(u"至少输入一条内容!");
 const QString kTextFiles = QStringLiteral(u"文本文件 (*.txt);;所有文件 (*)");
-const QString kLineBreak = QStringLiteral("\r\n");
 
 // The files a drag carries; none when it carries anything but local files.
 QStringList LocalFiles(const QMimeData* data) {

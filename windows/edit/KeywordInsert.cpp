@@ -13,8 +13,6 @@ namespace vorelta {
 
 namespace {
 
-const QString kLineBreak = QStringLiteral("\r\n");
-
 // A text's 40-bit hash above a 24-bit index, so that sorting these keys sorts by hash and keeps
 // equal hashes in index order.
 constexpr int kIndexBits = 24;

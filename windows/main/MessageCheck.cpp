@@ -6,10 +6,6 @@
 
 namespace vorelta {
 
-namespace {
-const QString kLineBreak = QStringLiteral("\r\n");
-}  // namespace
-
 QString WithinLimitText(qsizetype length) {
     return QStringLiteral(u"允许最大70个字符，当前%1个").arg(length);
 }
