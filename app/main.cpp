@@ -10,11 +10,13 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // The keywords are counted while the window is built; Load waits for the count.
+    vorelta::Module1 state;
+    vorelta::StartOpeningKeyStore(state, vorelta::ConnectionString(vorelta::App::Path()));
     QApplication::setApplicationName(vorelta::App::Title);
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
     vorelta::ApplyApplicationLook(app);
 
-    vorelta::Module1 state;
     vorelta::QtMessageBoxes boxes;
     vorelta::QtFileDialogs files;
     vorelta::QtProcessStarter starter;

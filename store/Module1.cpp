@@ -8,7 +8,9 @@ QString KeyDatabasePath(const QString& appPath) {
     return QDir::toNativeSeparators(appPath + u'/' + QStringLiteral("key.mdb"));
 }
 
-void OpenKeyStore(Module1& state, const QString& connectionString) {
+namespace {
+
+void OpenNow(Module1& state, const QString& connectionString) {
     state.KeyConnection.Open(connectionString, QString(), QString(), adOptionUnspecified);
     // The shared recordset gives the count and takes the inserts; it keeps no rows, so the
     // program's memory does not grow with the table or with what is added.
@@ -16,6 +18,22 @@ void OpenKeyStore(Module1& state, const QString& connectionString) {
                             adLockOptimistic, adCountRowsOnly);
     state.KeyRecordset.Fields(kKeynameField);
     state.KeyCount = state.KeyRecordset.RecordCount();
+}
+
+}  // namespace
+
+void OpenKeyStore(Module1& state, const QString& connectionString) {
+    if (state.opening.valid()) {
+        std::future<void> opening = std::move(state.opening);
+        opening.get();
+        return;
+    }
+    OpenNow(state, connectionString);
+}
+
+void StartOpeningKeyStore(Module1& state, const QString& connectionString) {
+    state.opening = std::async(std::launch::async,
+                               [&state, connectionString] { OpenNow(state, connectionString); });
 }
 
 QString ConnectionString(const QString& appPath) {

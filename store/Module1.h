@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <future>
 
 #include "store/Database.h"
 
@@ -30,11 +31,21 @@ struct Module1 {
     Recordset KeyRecordset;
     // 32-bit: a table of 32768 or more keywords is counted like any other.
     std::int32_t KeyCount = 0;
+    // While StartOpeningKeyStore's thread runs; the next OpenKeyStore waits for it.
+    std::future<void> opening;
 };
 
 // The start-up's work on the shared state: opens the connection and the shared recordset over
 // the whole table and sets KeyCount from it. A table without the keyword column is refused
 // here, where the failure names the file, rather than by an error at every check.
+//
+// After StartOpeningKeyStore, it waits for that opening instead, with the connection string
+// given there, and raises the same errors.
 void OpenKeyStore(Module1& state, const QString& connectionString);
+
+// Starts OpenKeyStore on a thread of its own and returns at once: counting a million keywords
+// takes about as long as building the main window, and the two then run side by side. Nothing
+// may touch the state until the next OpenKeyStore has returned.
+void StartOpeningKeyStore(Module1& state, const QString& connectionString);
 
 }  // namespace vorelta
