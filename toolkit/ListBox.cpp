@@ -1,6 +1,7 @@
 #include "toolkit/ListBox.h"
 
 #include <QAbstractListModel>
+#include <algorithm>
 
 namespace vorelta {
 
@@ -9,21 +10,39 @@ public:
     using QAbstractListModel::QAbstractListModel;
 
     int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : int(items_.size());
+        return parent.isValid() ? 0 : int(count_);
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= items_.size()) {
+        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= count_) {
             return {};
         }
-        return Shown(items_[index.row()]);
+        return Shown(item(index.row()));
     }
 
-    const QStringList& items() const { return items_; }
+    qsizetype count() const { return count_; }
+
+    // The item at `row`, which must be below count().
+    const QString& item(qsizetype row) const {
+        const std::size_t piece = pieceOf(row);
+        return pieces_[piece][row - starts_[piece]];
+    }
+
+    // Each item in order, `visit(row, item)`.
+    template <class Visit>
+    void forEach(Visit visit) const {
+        qsizetype row = 0;
+        for (const QStringList& piece : pieces_) {
+            for (const QString& text : piece) {
+                visit(row++, text);
+            }
+        }
+    }
 
     void clear() {
         beginResetModel();
-        items_.clear();
+        pieces_.clear();
+        reindex();
         endResetModel();
     }
 
@@ -31,22 +50,31 @@ public:
         if (items.isEmpty()) {
             return;
         }
-        const int first = int(items_.size());
-        beginInsertRows({}, first, first + int(items.size()) - 1);
-        if (items_.isEmpty()) {
-            items_ = std::move(items);
+        beginInsertRows({}, int(count_), int(count_ + items.size()) - 1);
+        // A batch at least as long as the whole list makes a piece of its own, so that adding
+        // a million items to a million moves none of those already there; a smaller batch joins
+        // the last piece. The pieces stay few: each starts at least as long as all before it
+        // together.
+        if (pieces_.empty() || items.size() >= count_) {
+            pieces_.push_back(std::move(items));
         } else {
-            items_.append(std::move(items));
+            pieces_.back().append(std::move(items));
         }
+        reindex();
         endInsertRows();
     }
 
     void remove(int row) {
-        if (row < 0 || row >= items_.size()) {
+        if (row < 0 || row >= count_) {
             return;
         }
         beginRemoveRows({}, row, row);
-        items_.removeAt(row);
+        const std::size_t piece = pieceOf(row);
+        pieces_[piece].removeAt(row - starts_[piece]);
+        if (pieces_[piece].isEmpty()) {
+            pieces_.erase(pieces_.begin() + std::ptrdiff_t(piece));
+        }
+        reindex();
         endRemoveRows();
     }
 
@@ -58,7 +86,25 @@ private:
         return QString(item).replace(u'\r', QChar(0x240D)).replace(u'\n', QChar(0x240A));
     }
 
-    QStringList items_;
+    std::size_t pieceOf(qsizetype row) const {
+        return std::size_t(std::upper_bound(starts_.begin(), starts_.end(), row) -
+                           starts_.begin()) -
+               1;
+    }
+
+    void reindex() {
+        starts_.clear();
+        count_ = 0;
+        for (const QStringList& piece : pieces_) {
+            starts_.push_back(count_);
+            count_ += piece.size();
+        }
+    }
+
+    // The items in pieces, as they were added.
+    std::vector<QStringList> pieces_;
+    std::vector<qsizetype> starts_;  // the row of each piece's first item
+    qsizetype count_ = 0;
 };
 
 ListBox::ListBox(QWidget* parent) : QListView(parent), model_(new Model(this)) {
@@ -91,7 +137,7 @@ void ListBox::RemoveItem(int index) {
 }
 
 int ListBox::ListCount() const {
-    return int(model_->items().size());
+    return int(model_->count());
 }
 
 int ListBox::ListIndex() const {
@@ -109,18 +155,16 @@ void ListBox::setListIndex(int index) {
 }
 
 QString ListBox::List(int index) const {
-    const QStringList& items = model_->items();
-    return index >= 0 && index < items.size() ? items[index] : QString();
+    return index >= 0 && index < model_->count() ? model_->item(index) : QString();
 }
 
 std::vector<int> ListBox::Find(QStringView text) const {
-    const QStringList& items = model_->items();
     std::vector<int> found;
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        if (items[i].contains(text)) {
-            found.push_back(int(i));
+    model_->forEach([&](qsizetype row, const QString& item) {
+        if (item.contains(text)) {
+            found.push_back(int(row));
         }
-    }
+    });
     return found;
 }
 

@@ -111,6 +111,14 @@ TEST(ChangedFileTest, AfterAnyChangeByAnotherProgramTheKeptKeywordsAnswerAsAFres
         {"replaced by mv", process("mv")},
         {"copied over by cp", process("cp")},
         {"own delete", [](FaultSession& s) { s.deleteKeyword(QStringLiteral(u"丙")); }},
+        {"own insert of more lines than listed",
+         [](FaultSession& s) { s.insert(QStringLiteral(u"多一\r\n多二\r\n多三\r\n多四")); }},
+        {"own deletes from the lines listed before and after it",
+         [](FaultSession& s) {
+             s.deleteKeyword(QStringLiteral(u"多三"));
+             s.deleteKeyword(kOld);
+             s.deleteKeyword(QStringLiteral(u"多一"));
+         }},
         {"a write-ahead log", sql("pragma journal_mode = wal; insert into keys values ('甲')")},
         // Only the log changes: the file looks the same, SQLite's data version tells.
         {"a commit held in the log", sql("insert into keys values ('乙')")},

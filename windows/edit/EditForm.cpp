@@ -189,6 +189,7 @@ void edit::RefreshKeyList() {
                 continue;
             }
             QStringList added;
+            added.reserve(qsizetype(change.count));
             for (std::size_t row = change.row; row < change.row + change.count; ++row) {
                 added.append(shown(row));
             }
