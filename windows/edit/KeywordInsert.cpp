@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <bit>
 #include <exception>
+#include <iterator>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "base/Text.h"
@@ -26,21 +28,32 @@ std::uint64_t HashPart(std::uint64_t key) {
     return key >> kIndexBits;
 }
 
-// Sorts by least significant digits first, 16 bits at a time: four passes over the keys in
-// order, where a comparison sort of a million keys jumps about memory twenty times as often.
+// Sorts by hash, least significant digits first: three passes over the keys in order, where a
+// comparison sort of a million keys jumps about memory twenty times as often. The index bits
+// are not sorted on: each pass keeps the order of equal digits, and the keys come in index
+// order.
 void RadixSort(std::vector<std::uint64_t>& keys) {
+    constexpr int kDigitBits = 14;  // three digits cover the 40 bits of the hash
+    constexpr std::size_t kDigits = std::size_t(1) << kDigitBits;
+    constexpr int kShifts[] = {kIndexBits, kIndexBits + kDigitBits, kIndexBits + 2 * kDigitBits};
+    // Where each digit's keys start, for every pass, from one reading of the keys.
+    std::vector<std::size_t> start(std::size(kShifts) * kDigits);
+    for (const std::uint64_t key : keys) {
+        for (std::size_t pass = 0; pass < std::size(kShifts); ++pass) {
+            ++start[pass * kDigits + ((key >> kShifts[pass]) & (kDigits - 1))];
+        }
+    }
+    for (std::size_t pass = 0; pass < std::size(kShifts); ++pass) {
+        std::size_t sum = 0;
+        for (std::size_t digit = pass * kDigits; digit < (pass + 1) * kDigits; ++digit) {
+            sum += std::exchange(start[digit], sum);
+        }
+    }
     std::vector<std::uint64_t> scratch(keys.size());
-    std::vector<std::size_t> start(65537);
-    for (int shift = 0; shift < 64; shift += 16) {
-        std::fill(start.begin(), start.end(), 0);
+    for (std::size_t pass = 0; pass < std::size(kShifts); ++pass) {
+        std::size_t* passStart = &start[pass * kDigits];
         for (const std::uint64_t key : keys) {
-            ++start[((key >> shift) & 0xFFFF) + 1];
-        }
-        for (std::size_t digit = 1; digit < start.size(); ++digit) {
-            start[digit] += start[digit - 1];
-        }
-        for (const std::uint64_t key : keys) {
-            scratch[start[(key >> shift) & 0xFFFF]++] = key;
+            scratch[passStart[(key >> kShifts[pass]) & (kDigits - 1)]++] = key;
         }
         keys.swap(scratch);
     }
