@@ -10,8 +10,8 @@ namespace {
 
 using StartupTest = MainWindowTest;
 
-// The program opens key.mdb on a second thread while it builds the window; Load then gives
-// what it gives when it opens the file itself.
+// The program counts on a second thread while it builds the window; Load then gives what it
+// gives when it opens key.mdb itself.
 void StartOpeningIf(bool inBackground, Module1& state, const TempProgramDir& dir) {
     if (inBackground) {
         StartOpeningKeyStore(state, ConnectionString(dir.path()));
@@ -19,18 +19,19 @@ void StartOpeningIf(bool inBackground, Module1& state, const TempProgramDir& dir
 }
 
 TEST_F(StartupTest, TheCountLineShowsHowManyKeywordsAreStored) {
-    for (const bool inBackground : {false, true}) {
-        for (const int count : {0, 25, 32768}) {
-            TempProgramDir own;
-            own.createKeys(NumberedKeywords(count));
-            Module1 shared;
-            StartOpeningIf(inBackground, shared, own);
-            vorelta::main window(shared, own.path(), boxes, files, starter, registry);
-            ASSERT_TRUE(window.Load());
-            EXPECT_EQ(shared.KeyCount, count);
-            EXPECT_EQ(window.Label2->caption(),
-                      QStringLiteral(u"当前数据库中有%1条关键字").arg(count));
-        }
+    const struct {
+        int count;
+        bool inBackground;
+    } cases[] = {{0, false}, {25, false}, {32768, false}, {0, true}, {32768, true}};
+    for (const auto& [count, inBackground] : cases) {
+        TempProgramDir own;
+        own.createKeys(NumberedKeywords(count));
+        Module1 shared;
+        StartOpeningIf(inBackground, shared, own);
+        vorelta::main window(shared, own.path(), boxes, files, starter, registry);
+        ASSERT_TRUE(window.Load());
+        EXPECT_EQ(shared.KeyCount, count);
+        EXPECT_EQ(window.Label2->caption(), QStringLiteral(u"当前数据库中有%1条关键字").arg(count));
     }
     EXPECT_TRUE(boxes.prompts.isEmpty());
 }
@@ -46,6 +47,7 @@ struct BrokenDatabase {
     const char* what;
     std::function<void(TempProgramDir&)> make;
     int number;
+    bool inBackground = false;
 };
 
 TEST_F(StartupTest, AnUnusableDatabaseIsReportedWithItsPathAndNothingIsCreated) {
@@ -53,25 +55,26 @@ TEST_F(StartupTest, AnUnusableDatabaseIsReportedWithItsPathAndNothingIsCreated) 
         {"missing", [](TempProgramDir&) {}, 14},
         {"not a database", [](TempProgramDir& d) { d.writeFile(QByteArray(2048, 'x')); }, 26},
         {"no table keys", [](TempProgramDir& d) { d.createWithSql("create table other (x)"); }, 1},
+        {"missing, opened in the background", [](TempProgramDir&) {}, 14, true},
+        {"not a database, opened in the background",
+         [](TempProgramDir& d) { d.writeFile(QByteArray(2048, 'x')); }, 26, true},
     };
-    for (const bool inBackground : {false, true}) {
-        for (const BrokenDatabase& broken : cases) {
-            TempProgramDir own;
-            broken.make(own);
-            const bool existed = own.hasKeyDatabase();
-            RecordingMessageBoxes prompts;
-            Module1 shared;
-            StartOpeningIf(inBackground, shared, own);
-            vorelta::main window(shared, own.path(), prompts, files, starter, registry);
+    for (const BrokenDatabase& broken : cases) {
+        TempProgramDir own;
+        broken.make(own);
+        const bool existed = own.hasKeyDatabase();
+        RecordingMessageBoxes prompts;
+        Module1 shared;
+        StartOpeningIf(broken.inBackground, shared, own);
+        vorelta::main window(shared, own.path(), prompts, files, starter, registry);
 
-            EXPECT_FALSE(window.Load()) << broken.what;
-            ASSERT_EQ(prompts.prompts.size(), 1) << broken.what;
-            const QString& prompt = prompts.prompts.front();
-            EXPECT_TRUE(prompt.startsWith(QStringLiteral(u"实时错误 '%1':").arg(broken.number)))
-                << broken.what << ": " << prompt.toStdString();
-            EXPECT_TRUE(prompt.endsWith(own.keyDatabase())) << broken.what;
-            EXPECT_EQ(own.hasKeyDatabase(), existed) << broken.what;
-        }
+        EXPECT_FALSE(window.Load()) << broken.what;
+        ASSERT_EQ(prompts.prompts.size(), 1) << broken.what;
+        const QString& prompt = prompts.prompts.front();
+        EXPECT_TRUE(prompt.startsWith(QStringLiteral(u"实时错误 '%1':").arg(broken.number)))
+            << broken.what << ": " << prompt.toStdString();
+        EXPECT_TRUE(prompt.endsWith(own.keyDatabase())) << broken.what;
+        EXPECT_EQ(own.hasKeyDatabase(), existed) << broken.what;
     }
 }
 
