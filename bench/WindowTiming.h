@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <algorithm>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace vorelta::bench {
@@ -33,6 +34,22 @@ inline double MedianOf(int runs, const std::function<void()>& prepare,
         times.push_back(Milliseconds(step));
     }
     return Median(times);
+}
+
+// The medians of `runs` timings of a step and of the floor it is measured against, taken in
+// turn, so that a burst of load on a shared machine falls on both alike.
+struct Timed {
+    std::function<void()> prepare;
+    std::function<void()> step;
+};
+inline std::pair<double, double> MediansInTurn(int runs, const Timed& step, const Timed& floor) {
+    std::vector<double> stepTimes;
+    std::vector<double> floorTimes;
+    for (int i = 0; i < runs; ++i) {
+        stepTimes.push_back(MedianOf(1, step.prepare, step.step));
+        floorTimes.push_back(MedianOf(1, floor.prepare, floor.step));
+    }
+    return {Median(stepTimes), Median(floorTimes)};
 }
 
 }  // namespace vorelta::bench
