@@ -201,12 +201,17 @@ void BindText(sqlite3* db, sqlite3_stmt* statement, int index, const FieldValue&
 // converts nothing: every character is read as it was stored. Numbers and blobs read as the
 // text SQLite gives for them; Null stays Null.
 FieldValue ReadText(sqlite3_stmt* statement, int column, TextEncoding encoding) {
+    if (encoding == TextEncoding::Utf8) {
+        // No text for Null alone (and an empty blob): the type is asked only then, which saves
+        // a call for every other row of a read of the whole table.
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        if (!text && sqlite3_column_type(statement, column) == SQLITE_NULL) {
+            return std::nullopt;
+        }
+        return ReadStoredText(text, sqlite3_column_bytes(statement, column));
+    }
     if (sqlite3_column_type(statement, column) == SQLITE_NULL) {
         return std::nullopt;
-    }
-    if (encoding == TextEncoding::Utf8) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-        return ReadStoredText(text, sqlite3_column_bytes(statement, column));
     }
     // Not QString::fromUtf16, which would take a leading U+FEFF or U+FFFE for a byte order mark.
     const auto* units = static_cast<const QChar*>(sqlite3_column_text16(statement, column));
@@ -655,12 +660,22 @@ sqlite3_stmt* Recordset::prepareSource(sqlite3* db, const std::vector<QString>& 
 void Recordset::readRows(sqlite3_stmt* statement, bool withRowIds) {
     const int first = withRowIds ? 1 : 0;
     const auto columnCount = columnNames_.size();
+    // Most likely as many rows as last time: room for them at once, instead of moving the rows
+    // read so far each time the room runs out.
+    const auto expectedRows = std::size_t(RecordCount());
     startRows();
+    for (auto& column : columns_) {
+        column.reserve(expectedRows);
+    }
+    if (withRowIds) {
+        rowIds_.reserve(expectedRows);
+    }
 
     sqlite3* db = sqlite3_db_handle(statement);
     const TextEncoding encoding = connection_->Encoding();
     int rc;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+    std::size_t rows = 0;
+    for (; (rc = sqlite3_step(statement)) == SQLITE_ROW; ++rows) {
         if (withRowIds) {
             rowIds_.push_back(sqlite3_column_int64(statement, 0));
         }
@@ -671,6 +686,13 @@ void Recordset::readRows(sqlite3_stmt* statement, bool withRowIds) {
     if (rc != SQLITE_DONE) {
         columns_.clear();
         throw SqliteError(db, rc);
+    }
+    // A table much smaller than last time keeps no room for the rows it had.
+    if (rows < expectedRows / 2) {
+        for (auto& column : columns_) {
+            column.shrink_to_fit();
+        }
+        rowIds_.shrink_to_fit();
     }
 }
 
@@ -683,8 +705,9 @@ void Recordset::Requery() {
         MoveFirst();
         return;
     }
-    keepsRows_ = true;
+    // A recordset that only counted its rows reads them now, with room for as many.
     readAnew();
+    keepsRows_ = true;
 }
 
 void Recordset::Forget() {

@@ -65,6 +65,7 @@ ScanResult KeywordScanner::Scan(Recordset& keywords, const QString& normalised) 
         return ResultOf(column, MatchKeywords(normalised, column));
     }
     if (!index_ || indexed_ != &keywords || indexedVersion_ != keywords.Version()) {
+        index_.reset();  // its memory is there for the new one
         index_ = std::make_unique<KeywordIndex>(column);
         indexed_ = &keywords;
         indexedVersion_ = keywords.Version();
