@@ -507,6 +507,18 @@ void Connection::noteOwnWrite() {
     recordIdentity(true);
 }
 
+int Connection::stepWrite(sqlite3_stmt* statement) {
+    const bool ownTransaction = !InTransaction();
+    if (ownTransaction) {
+        prepareWrite();
+    }
+    const int rc = sqlite3_step(statement);
+    if (ownTransaction) {
+        noteOwnWrite();
+    }
+    return rc;
+}
+
 void Connection::recordIdentity(bool ownWrite) {
     identity_ = IdentityOf(path_).value_or(FileIdentity{});
     identityUnproven_ = !ownWrite && MayChangeUnseen(identity_);
@@ -607,10 +619,8 @@ void Recordset::Open(const QString& source, Connection& activeConnection, Cursor
         if (keepsRows_) {
             readAnew();
         } else {
-            sqlite3* db = activeConnection.handle();
-            std::vector<std::string> boundBytes;
-            const Statement unread(prepareSource(db, parameters, boundBytes));  // the columns
-            countRows(db, parameters);
+            describeSource();
+            countRows(activeConnection.handle());
         }
     } catch (...) {
         connection_ = nullptr;
@@ -767,11 +777,17 @@ bool Recordset::ChangesSince(std::uint64_t version, std::vector<Change>& changes
     return true;
 }
 
+// The source's columns and the table behind it, without running it.
+void Recordset::describeSource() {
+    std::vector<std::string> noBytes;
+    const Statement unread(prepareSource(connection_->handle(), {}, noBytes));
+}
+
 // The number of rows the source delivers, counted by the database without reading them.
-void Recordset::countRows(sqlite3* db, const std::vector<QString>& parameters) {
+void Recordset::countRows(sqlite3* db) {
     Statement count = Prepare(db, QStringLiteral("select count(*) from (%1)").arg(source_));
     std::vector<std::string> bytes;
-    BindParameters(db, count.get(), parameters, connection_->Encoding(), bytes);
+    BindParameters(db, count.get(), parameters_, connection_->Encoding(), bytes);
     const int rc = sqlite3_step(count.get());
     if (rc != SQLITE_ROW) {
         throw SqliteError(db, rc);
@@ -854,8 +870,7 @@ void Recordset::AddNew() {
     requireUpdatable();
     if (connection_->Generation() != generation_) {
         // key.mdb is another file now: what the rows go into is looked up there anew.
-        std::vector<std::string> noParameters;
-        const Statement unread(prepareSource(connection_->handle(), {}, noParameters));
+        describeSource();
         requireUpdatable();
     }
     pendingRow_.emplace(columnNames_.size());
@@ -903,15 +918,8 @@ bool Recordset::Update() {
         BindText(db, insert, int(i + 1), *pending[std::size_t(setColumns[i])],
                  connection_->Encoding(), bytes[i]);
     }
-    const bool ownTransaction = !connection_->InTransaction();
-    if (ownTransaction) {
-        connection_->prepareWrite();
-    }
-    const int rc = sqlite3_step(insert);
+    const int rc = connection_->stepWrite(insert);
     sqlite3_reset(insert);  // every parameter is bound again for the next row
-    if (ownTransaction) {
-        connection_->noteOwnWrite();
-    }
     if (rc != SQLITE_DONE) {
         throw SqliteError(db, rc);
     }
@@ -924,7 +932,7 @@ bool Recordset::Update() {
         return true;
     }
     for (std::size_t c = 0; c < columns_.size(); ++c) {
-        columns_[c].push_back(pending[c] ? *pending[c] : FieldValue());
+        columns_[c].push_back(pending[c] ? std::move(*pending[c]) : FieldValue());
     }
     rowIds_.push_back(sqlite3_last_insert_rowid(db));
     position_ = std::size_t(RecordCount()) - 1;
@@ -967,14 +975,7 @@ void Recordset::Delete(AffectEnum /*affectRecords*/) {
     Statement statement = Prepare(
         db, QStringLiteral("delete from %1 where %2 = ?").arg(QuoteIdentifier(table_), rowIdName_));
     sqlite3_bind_int64(statement.get(), 1, rowIds_[position_]);
-    const bool ownTransaction = !connection_->InTransaction();
-    if (ownTransaction) {
-        connection_->prepareWrite();
-    }
-    const int rc = sqlite3_step(statement.get());
-    if (ownTransaction) {
-        connection_->noteOwnWrite();
-    }
+    const int rc = connection_->stepWrite(statement.get());
     if (rc != SQLITE_DONE) {
         throw SqliteError(db, rc);
     }

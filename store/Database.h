@@ -122,6 +122,9 @@ private:
     void prepareWrite();
     // After a write of this connection's own: the file as it now is counts as unchanged.
     void noteOwnWrite();
+    // Steps a statement that writes: outside a transaction, between prepareWrite and
+    // noteOwnWrite. Returns SQLite's result code.
+    int stepWrite(sqlite3_stmt* statement);
     // Takes the file's identity now. One taken within the tick of another program's last change
     // may miss a change in the same tick: the next statement then reads no page from the cache.
     void recordIdentity(bool ownWrite);
@@ -227,7 +230,8 @@ private:
     void readAnew();
     void readRows(sqlite3_stmt* statement, bool withRowIds);
     void noteOwnChange(Change change);
-    void countRows(sqlite3* db, const std::vector<QString>& parameters);
+    void describeSource();
+    void countRows(sqlite3* db);
     sqlite3_stmt* insertStatement(sqlite3* db, const std::vector<int>& setColumns);
 
     Connection* connection_ = nullptr;

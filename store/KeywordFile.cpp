@@ -36,7 +36,7 @@ QString WithCrLfLineBreaks(QStringView text) {
             ++i;
         }
         if (i + 1 < end) {
-            result += QStringLiteral("\r\n");
+            result += kLineBreak;
         }
         lineStart = i + 1;
     }

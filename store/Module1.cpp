@@ -12,8 +12,8 @@ namespace {
 
 void OpenNow(Module1& state, const QString& connectionString) {
     state.KeyConnection.Open(connectionString, QString(), QString(), adOptionUnspecified);
-    // The shared recordset gives the count and takes the inserts; it keeps no rows, so the
-    // program's memory does not grow with the table or with what is added.
+    // The shared recordset gives the count and takes the inserts. It only counts the rows here:
+    // the first check or the keyword manager reads them, and it keeps them for both.
     state.KeyRecordset.Open(sql::kSelectAllKeys, state.KeyConnection, adOpenKeyset,
                             adLockOptimistic, adCountRowsOnly);
     state.KeyRecordset.Fields(kKeynameField);

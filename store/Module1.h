@@ -14,7 +14,7 @@ namespace vorelta {
 namespace sql {
 // Start-up and the check read the whole table through this text (note the trailing blank).
 inline const QString kSelectAllKeys = QStringLiteral("select * from keys ");
-// The keyword list reads it through this one.
+// The whole table, spelt without the trailing blank.
 inline const QString kListKeys = QStringLiteral("select * from keys");
 }  // namespace sql
 

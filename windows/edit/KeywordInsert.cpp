@@ -2,7 +2,6 @@
 
 #include <QHash>
 #include <algorithm>
-#include <bit>
 #include <exception>
 #include <iterator>
 #include <optional>

@@ -2,6 +2,7 @@
 
 #include <QPushButton>
 
+#include "base/Text.h"
 #include "toolkit/ErrorReport.h"
 #include "toolkit/Form.h"
 #include "toolkit/Label.h"
@@ -160,7 +161,7 @@ void main::Label2_LineClick() {
     int line = 1;
     const QString* keyword = nullptr;
     for (const QString& reported : reportedKeywords_) {
-        line += int(reported.count(QStringLiteral("\r\n"))) + 1;
+        line += int(reported.count(kLineBreak)) + 1;
         if (Label2->ClickedLine() < line) {
             keyword = Label2->ClickedLine() > 0 ? &reported : nullptr;
             break;
