@@ -236,6 +236,11 @@ TextEncoding EncodingOf(sqlite3* db) {
     return qstrcmp(name, "UTF-8") == 0 ? TextEncoding::Utf8 : TextEncoding::Utf16;
 }
 
+bool IsEmptyDatabase(sqlite3* db) {
+    const Statement pages = Prepare(db, QStringLiteral("pragma page_count"));
+    return sqlite3_step(pages.get()) == SQLITE_ROW && sqlite3_column_int64(pages.get(), 0) == 0;
+}
+
 std::int64_t Nanoseconds(const timespec& time) {
     return std::int64_t(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
@@ -443,8 +448,13 @@ void Connection::openFile() {
         // the file when the last connection closes).
         rc = sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr);
     }
+    if (rc == SQLITE_OK && IsEmptyDatabase(db)) {
+        // SQLite takes an empty file for an empty database, and the first transaction would
+        // write one into it. It holds no keywords: it is not key.mdb, whatever its name.
+        rc = SQLITE_NOTADB;
+    }
     if (rc != SQLITE_OK) {
-        const RuntimeError error = SqliteError(db, rc);
+        const RuntimeError error = SqliteError(rc == SQLITE_NOTADB ? nullptr : db, rc);
         sqlite3_close_v2(db);
         throw error;
     }

@@ -79,11 +79,20 @@ public:
     }
 
 private:
+    // An item is shown on one line and only as far as a list is ever read: a keyword of
+    // millions of characters would otherwise be laid out whole at every repaint.
     static QString Shown(const QString& item) {
-        if (!item.contains(u'\r') && !item.contains(u'\n')) {
-            return item;
+        constexpr qsizetype kShownLength = 4000;
+        QString shown = item;
+        if (shown.size() > kShownLength) {
+            const qsizetype cut =
+                shown[kShownLength - 1].isHighSurrogate() ? kShownLength - 1 : kShownLength;
+            shown = shown.first(cut) + QChar(0x2026);
         }
-        return QString(item).replace(u'\r', QChar(0x240D)).replace(u'\n', QChar(0x240A));
+        if (shown.contains(u'\r') || shown.contains(u'\n')) {
+            shown.replace(u'\r', QChar(0x240D)).replace(u'\n', QChar(0x240A));
+        }
+        return shown;
     }
 
     std::size_t pieceOf(qsizetype row) const {

@@ -65,6 +65,10 @@ std::vector<Action> Actions() {
              EXPECT_EQ(s.message(), QStringLiteral(u"恭喜中奖"));
              const QString verdict = s.checker->Label2->caption();
              EXPECT_EQ(verdict.contains(kStored), succeeded) << verdict.toStdString();
+             if (!succeeded) {  // nor the clean verdict of the message checked before
+                 EXPECT_EQ(verdict, kCheckFailedText);
+                 EXPECT_FALSE(s.checker->Command4->isVisibleTo(s.checker.get()));
+             }
          }},
         {"insert", [](FaultSession& s) { s.insert(kTypedKeywords); },
          [](FaultSession& s, bool succeeded) {
@@ -105,6 +109,7 @@ TEST(BusyDatabaseTest, ALockHeldPastTheWaitIsReportedInWordsAndLosesNothing) {
         SCOPED_TRACE(action.name);
         FaultSession s;
         s.startUp({kStored}, QStringLiteral("Busy Timeout=50;"));
+        s.check(QStringLiteral(u"你好朋友"));  // clean, with the copy button
         {
             ForeignWriteLock lock(s.dir.keyDatabase());
             action.run(s);

@@ -26,10 +26,15 @@ QByteArray ColleaguesList() {
 }
 
 TEST(ChangedFileTest, EveryActionWorksOnTheFileTheNameHoldsNowOrSaysItIsGone) {
+    const QString notFound = QStringLiteral(u"实时错误 '53':\r\n\r\n找不到关键字库文件 ");
+    const QString notADatabase =
+        QStringLiteral(u"实时错误 '26':\r\n\r\n文件不是有效的数据库。\r\n\r\n");
     const struct {
         const char* how;
         std::function<void(TempProgramDir&)> change;
-        bool gone;  // until the colleague's list is written in its place
+        // What every action says until the colleague's list is written in its place; nothing
+        // when the change itself leaves a keyword list there.
+        QString error;
     } cases[] = {
         {"renamed over it, as a sync tool does",
          [](TempProgramDir& d) {
@@ -41,27 +46,33 @@ TEST(ChangedFileTest, EveryActionWorksOnTheFileTheNameHoldsNowOrSaysItIsGone) {
                                    QFile::encodeName(d.keyDatabase()).constData()),
                        0);
          },
-         false},
-        {"copied over it in place", [](TempProgramDir& d) { d.writeFile(ColleaguesList()); },
-         false},
-        {"deleted", [](TempProgramDir& d) { ASSERT_TRUE(QFile::remove(d.keyDatabase())); }, true},
+         {}},
+        {"copied over it in place", [](TempProgramDir& d) { d.writeFile(ColleaguesList()); }, {}},
+        {"deleted", [](TempProgramDir& d) { ASSERT_TRUE(QFile::remove(d.keyDatabase())); },
+         notFound},
+        {"emptied", [](TempProgramDir& d) { d.writeFile({}); }, notADatabase},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
         FaultSession s;
         s.startUp({kOld});
         s.check(kOld);  // the old file's pages are in SQLite's cache now
-        c.change(s.dir);
-        if (c.gone) {
-            s.check(QStringLiteral(u"旧 词"));
+        ASSERT_EQ(s.check(QStringLiteral(u"你好朋友")), kCleanVerdict);
+        const QByteArray changedTo = (c.change(s.dir), s.dir.fileBytes());
+        if (!c.error.isEmpty()) {
+            // A check that fails leaves no verdict: neither the last message's nor a copy.
+            EXPECT_EQ(s.check(QStringLiteral(u"旧 词")), kCheckFailedText);
+            EXPECT_FALSE(s.checker->Command4->isVisibleTo(s.checker.get()));
+            EXPECT_TRUE(s.checker->smsmsg->marks().empty());
             s.insert(kAdded);
             s.deleteKeyword(kOld);
             EXPECT_EQ(s.boxes.prompts,
-                      QStringList(3, QStringLiteral(u"实时错误 '53':\r\n\r\n找不到关键字库文件 ") +
-                                         QDir::toNativeSeparators(s.dir.keyDatabase())));
+                      QStringList(3, c.error + QDir::toNativeSeparators(s.dir.keyDatabase())));
             EXPECT_EQ(s.message(), kOld);  // what was typed stays
+            EXPECT_EQ(s.manager->key->text(), kAdded);
             EXPECT_EQ(s.state.KeyCount, 1);
-            EXPECT_FALSE(s.dir.hasKeyDatabase());  // never created
+            EXPECT_EQ(s.dir.hasKeyDatabase(), c.error != notFound);  // never created
+            EXPECT_EQ(s.dir.fileBytes(), changedTo);                 // nor written into
             s.boxes.prompts.clear();
             s.dir.writeFile(ColleaguesList());
         }

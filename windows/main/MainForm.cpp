@@ -123,7 +123,13 @@ void main::Command2_Click() {
     const QString normalised = NormaliseMessage(smsmsg->text());
     smsmsg->setText(normalised);
     smsmsg->setMarks({});  // the last check's, when the text was already as normalised
-    ScanResult result = scanner_.Scan(state_.KeyRecordset, normalised);
+    ScanResult result;
+    try {
+        result = scanner_.Scan(state_.KeyRecordset, normalised);
+    } catch (...) {
+        showCheckFailed();
+        throw;  // reported as every handler's error is
+    }
     if (result.hitCount > 0) {
         showReport(std::move(result));
     } else if (!smsmsg->text().isEmpty()) {
@@ -132,6 +138,15 @@ void main::Command2_Click() {
         reportedKeywords_.clear();
         Command4->show();
     }
+}
+
+// A check that could not read the keywords leaves no verdict behind: the earlier message's
+// "clean" beside this message would pass it unchecked, and its copy button would copy it.
+void main::showCheckFailed() {
+    Label2->setForeColor(kRed);
+    Label2->setCaption(kCheckFailedText);
+    reportedKeywords_.clear();
+    Command4->hide();
 }
 
 // The report in red, and every occurrence of its keywords marked in the message, the first of

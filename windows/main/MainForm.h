@@ -39,6 +39,7 @@ private:
     void Command4_Click();
     void Label2_LineClick();
     void showReport(ScanResult result);
+    void showCheckFailed();
 
     Module1& state_;
     const QString appPath_;

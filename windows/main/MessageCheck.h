@@ -24,6 +24,9 @@ QString OverLimitText(qsizetype length);
 
 inline const QString kCleanVerdict = QStringLiteral(u"没有检测到关键字,可以提交.");
 inline const QString kCopiedText = QStringLiteral(u"成功将内容复制,请到目标上粘贴");
+// Shown, in red, when the keywords could not be read: the message is not known to be clean.
+inline const QString kCheckFailedText =
+    QStringLiteral(u"检测没有完成,不能确定是否含有关键字,请勿提交.");
 
 // Trims the blanks (U+0020) at both ends, removes every CR LF pair, then every blank. A CR and
 // an LF with only blanks between them thus end up as a pair that stays.

@@ -271,6 +271,24 @@ TEST_F(EditWindowTest, ADeleteRemovesOneRowOfTheSelectedKeyword) {
     EXPECT_TRUE(boxes.prompts.isEmpty());
 }
 
+// A keyword of millions of characters is listed by its beginning, never laid out whole, and a
+// delete still removes the whole of it.
+TEST(ManagerListTest, AKeywordOfAnyLengthIsListedByItsBeginningAndDeletedWhole) {
+    for (const QString& unit : {Key(u"长"), Key(u"😀")}) {
+        ManagerSession s;
+        const QString huge = unit.repeated(3'500'000 / unit.size());
+        s.open({huge, Key(u"cash")});
+        const QString shown = s.window->List1->model()->index(0, 0).data().toString();
+        EXPECT_LT(shown.size(), 5000);
+        EXPECT_TRUE(shown.endsWith(QChar(0x2026)));
+        EXPECT_TRUE(huge.startsWith(shown.chopped(1)));
+        EXPECT_FALSE(shown.chopped(1).back().isHighSurrogate());
+        EXPECT_EQ(s.listed().front(), huge);
+        s.deleteItem(0);
+        EXPECT_EQ(s.dir.storedKeys(), Rows{Key(u"cash")});
+    }
+}
+
 TEST_F(EditWindowTest, ADeleteWithNothingToDeleteChangesNothing) {
     open({Key(u"  "), std::nullopt, Key(u"cash")});
     deleteItem(-1);  // no selection
