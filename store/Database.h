@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/RuntimeError.h"
+#include "store/FileIdentity.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -54,14 +55,6 @@ using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
 // How the database stores text; text is bound and read in that form, so nothing is converted.
 enum class TextEncoding { Utf8, Utf16 };
-
-// What tells one state of a file from another without reading it: the file behind the name,
-// and its size and times, which every write changes.
-struct FileIdentity {
-    std::uint64_t device = 0, inode = 0;
-    std::int64_t size = 0, modifiedNs = 0, changedNs = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
 
 class Connection {
 public:
