@@ -95,6 +95,20 @@ void Connection::Open(const QString& connectionString, const QString& /*userId*/
 }
 
 void Connection::openFile() {
+    // Another program may rename a file over the name while SQLite opens it, the schema read
+    // waiting seconds for a lock: the file SQLite opened is known only when the name held the
+    // same file before and after.
+    constexpr int kAttempts = 5;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (openFileOnce()) {
+            return;
+        }
+    }
+    throw FileKeptChanging(path_);
+}
+
+bool Connection::openFileOnce() {
+    const std::optional<FileIdentity> before = IdentityOf(path_);
     // No SQLITE_OPEN_CREATE: a missing file is an error, never a new empty database.
     // One thread uses the connection: SQLite need not lock it around every call.
     const int flags =
@@ -120,11 +134,19 @@ void Connection::openFile() {
         sqlite3_close_v2(db);
         throw error;
     }
+    const std::optional<FileIdentity> after = IdentityOf(path_);
+    if (!before || !after || !before->sameFileAs(*after)) {
+        sqlite3_close_v2(db);
+        return false;
+    }
     db_ = db;
     encoding_ = EncodingOf(db);
-    recordIdentity(false);
+    identity_ = *after;
+    identityUnproven_ = MayChangeUnseen(identity_);
+    timesProve_ = TimesProveIdentity(path_);
     ++generation_;
     ++stamp_;
+    return true;
 }
 
 void Connection::close() {
@@ -154,7 +176,7 @@ void Connection::FollowFile() {
             // it: nothing cached from it is used, the pages are read again.
             sqlite3_db_release_memory(db_);
             ++stamp_;
-            recordIdentity(false);
+            recordIdentity();
         }
         return;
     }
@@ -172,11 +194,22 @@ void Connection::prepareWrite() {
     sqlite3_db_release_memory(db_);
 }
 
-// The file as this connection left it. A change by another program within the same tick as
-// this write is not looked for: it would be a copy written over the file at the very moment
-// Vorelta writes it, and no page cached before the write is written back (prepareWrite).
-void Connection::noteOwnWrite() {
-    recordIdentity(true);
+// The file as this connection left it, when the name still holds the file written to. A change
+// by another program within the same tick as this write is not looked for: it would be a copy
+// written over the file at the very moment Vorelta writes it, and no page cached before the
+// write is written back (prepareWrite).
+bool Connection::noteOwnWrite() {
+    const std::optional<FileIdentity> now = IdentityOf(path_);
+    if (now && now->sameFileAs(identity_)) {
+        identity_ = *now;
+        identityUnproven_ = false;
+        return true;
+    }
+    // Written into a file that has lost the name: nothing kept is vouched for, and the next
+    // statement opens what the name holds now.
+    identity_ = {};
+    ++stamp_;
+    return false;
 }
 
 int Connection::stepWrite(sqlite3_stmt* statement) {
@@ -185,19 +218,23 @@ int Connection::stepWrite(sqlite3_stmt* statement) {
         prepareWrite();
     }
     const int rc = sqlite3_step(statement);
-    if (ownTransaction) {
-        noteOwnWrite();
+    if (ownTransaction && !noteOwnWrite() && rc == SQLITE_DONE) {
+        throw WrittenToAReplacedFile(path_);
     }
     return rc;
 }
 
-void Connection::recordIdentity(bool ownWrite) {
+void Connection::recordIdentity() {
     identity_ = IdentityOf(path_).value_or(FileIdentity{});
-    identityUnproven_ = !ownWrite && MayChangeUnseen(identity_);
+    identityUnproven_ = MayChangeUnseen(identity_);
 }
 
-std::uint64_t Connection::DataVersion() {
-    sqlite3* db = handle();
+StoreEvidence Connection::Evidence() {
+    return {stamp_, dataVersion(), totalChanges(), timesProve_};
+}
+
+std::uint64_t Connection::dataVersion() {
+    sqlite3* db = Connection::db();
     if (!dataVersion_) {
         dataVersion_.reset(Prepare(db, QStringLiteral("pragma data_version")).release());
     }
@@ -210,8 +247,8 @@ std::uint64_t Connection::DataVersion() {
     return version;
 }
 
-std::int64_t Connection::TotalChanges() const {
-    return sqlite3_total_changes64(handle());
+std::int64_t Connection::totalChanges() const {
+    return sqlite3_total_changes64(db());
 }
 
 void Connection::BeginTrans() {
@@ -223,12 +260,26 @@ void Connection::BeginTrans() {
     execute("begin exclusive");
 }
 
-void Connection::CommitTrans() {
-    execute("commit");
-    noteOwnWrite();
+bool Connection::CommitTrans() {
+    if (!InTransaction()) {
+        ++stamp_;  // whatever was kept of the transaction's rows was undone
+        return false;
+    }
+    try {
+        execute("commit");
+    } catch (...) {
+        ++stamp_;
+        throw;
+    }
+    if (!noteOwnWrite()) {
+        throw WrittenToAReplacedFile(path_);
+    }
+    return true;
 }
 
 void Connection::RollbackTrans() {
+    // First: the rows kept may hold what is undone now, whether or not the rollback succeeds.
+    ++stamp_;
     execute("rollback");
     noteOwnWrite();
 }
@@ -238,18 +289,24 @@ bool Connection::InTransaction() const {
 }
 
 void Connection::execute(const char* sql) {
-    sqlite3* db = handle();
+    sqlite3* db = Connection::db();
     const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         throw SqliteError(db, rc);
     }
 }
 
-sqlite3* Connection::handle() const {
+sqlite3* Connection::db() const {
     if (!db_) {
         throw ObjectClosed();
     }
     return db_;
+}
+
+sqlite3* Connection::handle() {
+    sqlite3* open = db();
+    ++stamp_;
+    return open;
 }
 
 }  // namespace vorelta

@@ -20,6 +20,7 @@
 
 #include "base/RuntimeError.h"
 #include "store/FileIdentity.h"
+#include "store/KeptRows.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -45,6 +46,7 @@ enum DataErrorNumber {
     adErrFeatureNotAvailable = 3251,  // the recordset cannot be changed
     adErrBadConnectionString = 3706,  // no data source in the connection string
     adErrFileNotFound = 53,           // no file has the database's name any more
+    adErrFileReplaced = 75,           // another file took the database's name during a write
 };
 
 // A prepared statement, finalized when its holder goes.
@@ -82,45 +84,55 @@ public:
     // Goes up each time the connection opens a file: rows read under another number came from
     // a file that is no longer the one open.
     std::uint64_t Generation() const { return generation_; }
-    // Goes up each time the connection cannot vouch that the file holds what it read before:
-    // when it opens a file, and when the file may have changed unseen.
-    std::uint64_t Stamp() const { return stamp_; }
     TextEncoding Encoding() const { return encoding_; }
-    // SQLite's count of commits by other connections as this one sees them: a different
-    // number means another program has changed the file since.
-    std::uint64_t DataVersion();
-    // Rows this connection has written since it opened, triggers' rows included.
-    std::int64_t TotalChanges() const;
+    // What the connection vouches for now, for rows kept between actions: the file it has open
+    // unchanged but for its own writes (and, where file times cannot prove that, nothing), no
+    // other connection's commit since (SQLite's data version), and its own rows written.
+    StoreEvidence Evidence();
 
     // A transaction on the connection: rows written inside it are stored together at the
     // commit. Begin waits once for other programs' locks, readers' included, and then holds
     // the file alone until the end: the transaction never waits again however much it writes.
     void BeginTrans();
-    void CommitTrans();
+    // False when there was no transaction left to commit: SQLite ended it by itself on a fatal
+    // error and nothing of it was stored. A file renamed over key.mdb while the transaction
+    // ran is an error: what it stored went into the file that no longer has the name.
+    bool CommitTrans();
     void RollbackTrans();
     // False also after SQLite ended a transaction by itself on a fatal error.
     bool InTransaction() const;
 
-    // The open database; raises an error when the connection is not open.
-    sqlite3* handle() const;
+    // The open database, for statements of the caller's own; raises an error when the
+    // connection is not open. What is done through it is not seen by the store: every row
+    // kept so far is read anew.
+    sqlite3* handle();
 
 private:
     friend class Recordset;
 
+    sqlite3* db() const;
     void openFile();
+    // One attempt: false when another file took the name while SQLite opened it.
+    bool openFileOnce();
     void close();
+    // SQLite's count of commits by other connections as this one sees them.
+    std::uint64_t dataVersion();
+    // Rows this connection has written since it opened, triggers' rows included.
+    std::int64_t totalChanges() const;
     void execute(const char* sql);
     // Before a write outside a transaction or at its start: pages cached from the file as it
     // was are dropped, so that none of them is ever written back over what is there now.
     void prepareWrite();
-    // After a write of this connection's own: the file as it now is counts as unchanged.
-    void noteOwnWrite();
+    // After a write of this connection's own: the file as it now is counts as unchanged, when
+    // it is the file written to. When another file has taken the name meanwhile, the write went
+    // into the file that lost it: an error, and the next statement opens the name again.
+    bool noteOwnWrite();
     // Steps a statement that writes: outside a transaction, between prepareWrite and
     // noteOwnWrite. Returns SQLite's result code.
     int stepWrite(sqlite3_stmt* statement);
     // Takes the file's identity now. One taken within the tick of another program's last change
     // may miss a change in the same tick: the next statement then reads no page from the cache.
-    void recordIdentity(bool ownWrite);
+    void recordIdentity();
 
     sqlite3* db_ = nullptr;
     QString path_;
@@ -128,6 +140,7 @@ private:
     int busyTimeoutMs_ = 0;
     FileIdentity identity_;
     bool identityUnproven_ = false;
+    bool timesProve_ = true;  // whether the file system's times can prove the file unchanged
     std::uint64_t generation_ = 0;
     std::uint64_t stamp_ = 0;
     TextEncoding encoding_ = TextEncoding::Utf8;
@@ -242,14 +255,9 @@ private:
     std::vector<QString> parameters_;
     std::size_t position_ = 0;
     bool currentDeleted_ = false;
-    // What the rows were read under, to tell whether they can still be trusted.
-    struct {
-        bool valid = false;
-        std::uint64_t stamp = 0;
-        std::uint64_t dataVersion = 0;
-        std::int64_t totalChanges = 0;
-        bool addsAtTheEnd = false;  // the source delivers the table in row id order
-    } readUnder_;
+    // Whether the rows kept are still those a fresh read would give.
+    KeptRowsRule kept_;
+    QString sourceTable_;  // the table the source reads directly; empty for a view
     std::uint64_t version_ = 0;
     std::uint64_t readVersion_ = 0;  // the version of the last reading
     // Since then, each with the version it started: rows added one after another make one.

@@ -1,6 +1,7 @@
 #include "store/FileIdentity.h"
 
 #include <sys/stat.h>
+#include <sys/statfs.h>
 
 #include <QFile>
 #include <cerrno>
@@ -43,6 +44,43 @@ RuntimeError FileGone(const QString& path, int error) {
         return RuntimeError(adErrFileNotFound, QStringLiteral(u"找不到关键字库文件 ") + path);
     }
     return RuntimeError(adErrFileNotFound, QStringLiteral(u"无法访问关键字库文件 ") + path);
+}
+
+bool TimesProveIdentityOn(long fileSystemType) {
+    // Local file systems that keep nanosecond times of every change, as Linux's magic numbers.
+    switch (static_cast<unsigned long>(fileSystemType) & 0xFFFFFFFFu) {
+        case 0xEF53:      // ext2, ext3, ext4
+        case 0x58465342:  // XFS
+        case 0x9123683E:  // Btrfs
+        case 0x01021994:  // tmpfs
+        case 0x794C7630:  // overlayfs
+        case 0x2FC12FC1:  // ZFS
+        case 0xF2F52010:  // F2FS
+        case 0x3153464A:  // JFS
+        case 0x52654973:  // ReiserFS
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool TimesProveIdentity(const QString& path) {
+    struct statfs info {};
+    return ::statfs(QFile::encodeName(path).constData(), &info) == 0 &&
+           TimesProveIdentityOn(long(info.f_type));
+}
+
+RuntimeError FileKeptChanging(const QString& path) {
+    return RuntimeError(
+        adErrFileReplaced,
+        QStringLiteral(u"关键字库文件在打开期间一再被替换，请稍后再试。\r\n\r\n") + path);
+}
+
+RuntimeError WrittenToAReplacedFile(const QString& path) {
+    return RuntimeError(adErrFileReplaced,
+                        QStringLiteral(u"写入期间 key.mdb 被替换，这次的更改没有存入现在的 "
+                                       u"key.mdb，请再试一次。\r\n\r\n") +
+                            path);
 }
 
 }  // namespace vorelta

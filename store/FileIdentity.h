@@ -28,7 +28,18 @@ std::optional<FileIdentity> IdentityOf(const QString& path);
 // Whether a later write within the same tick of the file system's clock could leave the
 // identity as it is.
 bool MayChangeUnseen(const FileIdentity& identity);
+// Whether the times of files on the file system that holds `path` prove a file unchanged:
+// true of local disks that stamp every write; false of FAT (2-second times), network shares
+// (NFS, SMB/CIFS: the server's clock, attribute caches), FUSE, and any file system not known.
+bool TimesProveIdentity(const QString& path);
+// The same for a file system of this type, as statfs gives it.
+bool TimesProveIdentityOn(long fileSystemType);
+
 // The error for a name that no file has, or that cannot be reached, with `errno`'s `error`.
 RuntimeError FileGone(const QString& path, int error);
+// The name held another file each time the file was opened.
+RuntimeError FileKeptChanging(const QString& path);
+// A write went through, but into a file that another has since replaced under the name.
+RuntimeError WrittenToAReplacedFile(const QString& path);
 
 }  // namespace vorelta

@@ -62,15 +62,13 @@ void Recordset::Open(const QString& source, Connection& activeConnection, Cursor
 sqlite3_stmt* Recordset::prepareSource(sqlite3* db, const std::vector<QString>& parameters,
                                        std::vector<std::string>& boundBytes) {
     Statement statement = Prepare(db, source_);
-    QString table;
+    sourceTable_ = TableBehind(statement.get(), source_);
+    const QString table = lockType_ != adLockReadOnly ? sourceTable_ : QString();
     QString rowIdName;
     TableColumns tableColumns;
-    if (lockType_ != adLockReadOnly) {
-        table = TableBehind(statement.get(), source_);
-        if (!table.isEmpty()) {
-            tableColumns = ColumnsOf(db, table);
-            rowIdName = RowIdNameOf(tableColumns);
-        }
+    if (!table.isEmpty()) {
+        tableColumns = ColumnsOf(db, table);
+        rowIdName = RowIdNameOf(tableColumns);
     }
     columnNames_.clear();
     for (int c = 0; c < sqlite3_column_count(statement.get()); ++c) {
@@ -137,9 +135,7 @@ void Recordset::readRows(sqlite3_stmt* statement, bool withRowIds) {
 void Recordset::Requery() {
     requireOpen();
     connection_->FollowFile();
-    if (keepsRows_ && readUnder_.valid && readUnder_.stamp == connection_->Stamp() &&
-        readUnder_.dataVersion == connection_->DataVersion() &&
-        readUnder_.totalChanges == connection_->TotalChanges()) {
+    if (keepsRows_ && kept_.Holds(connection_->Evidence())) {
         MoveFirst();
         return;
     }
@@ -149,7 +145,7 @@ void Recordset::Requery() {
 }
 
 void Recordset::Forget() {
-    readUnder_.valid = false;
+    kept_.Forget();
 }
 
 void Recordset::MoveFirst() {
@@ -158,27 +154,24 @@ void Recordset::MoveFirst() {
     currentDeleted_ = false;
 }
 
-// Reads every row of the source and notes what they were read under. The data version is taken
-// before the reading: a commit during it shows as a change at the next Requery.
+// Reads every row of the source and notes what they were read under, as it stood before the
+// reading: a commit during it shows as a change at the next Requery.
 void Recordset::readAnew() {
-    sqlite3* db = connection_->handle();
-    const std::uint64_t dataVersion = connection_->DataVersion();
+    sqlite3* db = connection_->db();
+    const StoreEvidence before = connection_->Evidence();
     std::vector<std::string> boundBytes;
     const Statement statement(prepareSource(db, parameters_, boundBytes));
     readRows(statement.get(), !rowIdName_.isEmpty());
-    readUnder_ = {true, connection_->Stamp(), dataVersion, connection_->TotalChanges(),
-                  AddsAtTheEnd(db, source_)};
+    kept_.Read(before, {!sourceTable_.isEmpty(), AddsAtTheEnd(db, source_),
+                        !sourceTable_.isEmpty() && CountsEveryChange(db, sourceTable_)});
     readVersion_ = ++version_;
     changes_.clear();
 }
 
 void Recordset::noteOwnChange(Change change) {
-    readUnder_.totalChanges += 1;
+    kept_.Noted(change.kind == Change::Kind::Added ? KeptRowsRule::OwnChange::Added
+                                                   : KeptRowsRule::OwnChange::Removed);
     ++version_;
-    // A row added where the source does not deliver it last: the rows must be read anew.
-    if (change.kind == Change::Kind::Added && !readUnder_.addsAtTheEnd) {
-        readUnder_.valid = false;
-    }
     if (!changes_.empty()) {
         Change& last = changes_.back().second;
         if (change.kind == Change::Kind::Added && last.kind == Change::Kind::Added &&
@@ -208,7 +201,7 @@ bool Recordset::ChangesSince(std::uint64_t version, std::vector<Change>& changes
 // The source's columns and the table behind it, without running it.
 void Recordset::describeSource() {
     std::vector<std::string> noBytes;
-    const Statement unread(prepareSource(connection_->handle(), {}, noBytes));
+    const Statement unread(prepareSource(connection_->db(), {}, noBytes));
 }
 
 // The number of rows the source delivers, counted by the database without reading them.
@@ -241,7 +234,8 @@ void Recordset::Close() {
     columnNames_.clear();
     numericColumns_.clear();
     startRows();
-    readUnder_ = {};
+    kept_ = {};
+    sourceTable_.clear();
     changes_.clear();
     table_.clear();
     rowIdName_.clear();
@@ -323,6 +317,14 @@ bool Recordset::Update() {
     // Whatever happens, the new row is no longer being edited afterwards.
     auto pending = std::move(*pendingRow_);
     pendingRow_.reset();
+    if (!connection_->InTransaction()) {
+        // A row stored on its own goes into the file the name holds now.
+        connection_->FollowFile();
+        if (connection_->Generation() != generation_) {
+            describeSource();
+            requireUpdatable();
+        }
+    }
 
     // Scratch kept between rows: a bulk insert allocates nothing per row for the statement.
     std::vector<int>& setColumns = insertScratch_.columns;
@@ -338,7 +340,7 @@ bool Recordset::Update() {
             setColumns.push_back(int(c));
         }
     }
-    sqlite3* db = connection_->handle();
+    sqlite3* db = connection_->db();
     sqlite3_stmt* insert = insertStatement(db, setColumns);
     std::vector<std::string>& bytes = insertScratch_.bytes;
     bytes.resize(setColumns.size());
@@ -399,7 +401,7 @@ void Recordset::Delete(AffectEnum /*affectRecords*/) {
     if (connection_->Generation() != generation_) {
         throw RowGone();
     }
-    sqlite3* db = connection_->handle();
+    sqlite3* db = connection_->db();
     Statement statement = Prepare(
         db, QStringLiteral("delete from %1 where %2 = ?").arg(QuoteIdentifier(table_), rowIdName_));
     sqlite3_bind_int64(statement.get(), 1, rowIds_[position_]);

@@ -147,4 +147,19 @@ bool AddsAtTheEnd(sqlite3* db, const QString& source) {
     return plainScan;
 }
 
+bool CountsEveryChange(sqlite3* db, const QString& table) {
+    // SQLite leaves the rows a REPLACE removes out of its change counts. Any mention of the
+    // word in the table's schema counts: a false alarm only costs a reading.
+    Statement replaces = Prepare(db, QStringLiteral("select count(*) from sqlite_master where "
+                                                    "tbl_name = ? collate nocase and "
+                                                    "sql like '%replace%'"));
+    const QByteArray name = table.toUtf8();
+    sqlite3_bind_text(replaces.get(), 1, name.constData(), int(name.size()), SQLITE_STATIC);
+    const int rc = sqlite3_step(replaces.get());
+    if (rc != SQLITE_ROW) {
+        throw SqliteError(db, rc);
+    }
+    return sqlite3_column_int64(replaces.get(), 0) == 0;
+}
+
 }  // namespace vorelta

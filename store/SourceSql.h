@@ -35,5 +35,9 @@ QString TableBehind(sqlite3_stmt* statement, const QString& source);
 Statement PrepareKeyed(sqlite3* db, const QString& keyed);
 // Whether rows added to the table come last in what the source delivers.
 bool AddsAtTheEnd(sqlite3* db, const QString& source);
+// Whether an insert into the table changes the one row it adds and nothing SQLite leaves
+// uncounted: no REPLACE conflict clause (on a column, a unique constraint or the primary key,
+// or in a trigger) deletes a row in its place.
+bool CountsEveryChange(sqlite3* db, const QString& table);
 
 }  // namespace vorelta

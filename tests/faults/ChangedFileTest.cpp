@@ -2,10 +2,14 @@
 // over in place, deleted and put back, its table changed in every way; the keywords the program
 // keeps between actions always answer as a fresh read would.
 
+#include <sqlite3.h>
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "tests/faults/FaultSession.h"
 #include "tests/support/RowByRowScan.h"
@@ -87,6 +91,58 @@ TEST(ChangedFileTest, EveryActionWorksOnTheFileTheNameHoldsNowOrSaysItIsGone) {
     }
 }
 
+// A file put in place of key.mdb by a rename, as a sync tool does.
+void RenameOver(const QString& from, const QString& keyDatabase) {
+    ASSERT_EQ(std::rename(QFile::encodeName(from).constData(),
+                          QFile::encodeName(keyDatabase).constData()),
+              0);
+}
+
+QString ListIn(TempProgramDir& dir, const char* name, const std::vector<FieldValue>& keys) {
+    TempProgramDir other;
+    other.createKeys(keys);
+    const QString file = dir.path() + u'/' + QLatin1String(name);
+    QFile::copy(other.keyDatabase(), file);
+    return file;
+}
+
+// The next action opens a new key.mdb and waits in its first read for another program's lock;
+// meanwhile a third file takes the name.
+void RenamedOverWhileOpened(FaultSession& s) {
+    const QString third = ListIn(s.dir, "third.mdb", {QStringLiteral(u"丙"), kNew});
+    RenameOver(ListIn(s.dir, "second.mdb", {QStringLiteral(u"乙")}), s.dir.keyDatabase());
+    sqlite3* other = nullptr;
+    sqlite3_open(s.dir.keyDatabase().toUtf8().constData(), &other);
+    ASSERT_EQ(sqlite3_exec(other, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::thread renamer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        RenameOver(third, s.dir.keyDatabase());
+        sqlite3_exec(other, "rollback", nullptr, nullptr, nullptr);
+    });
+    s.check(kNew);
+    renamer.join();
+    sqlite3_close(other);
+}
+
+// A colleague's list renamed over key.mdb while the insert commits: what the insert stored
+// went into the file that lost the name, and the program says so instead of claiming it.
+void RenamedOverDuringCommit(FaultSession& s) {
+    static QString incoming, keyDatabase;
+    incoming = ListIn(s.dir, "incoming.mdb", {kNew});
+    keyDatabase = s.dir.keyDatabase();
+    sqlite3* db = s.state.KeyConnection.handle();
+    sqlite3_commit_hook(
+        db, [](void*) { return RenameOver(incoming, keyDatabase), 0; }, nullptr);
+    s.insert(QStringLiteral(u"存不进\r\n也存不进"));
+    sqlite3_commit_hook(db, nullptr, nullptr);
+    EXPECT_EQ(s.boxes.prompts,
+              QStringList{QStringLiteral(u"实时错误 '75':\r\n\r\n插入期间 key.mdb 被替换，"
+                                         u"这些关键字没有存入现在的 key.mdb，请再按一次插入。")});
+    EXPECT_EQ(s.manager->Label2->caption(), QStringLiteral(u"成功添加0条关键字"));
+    EXPECT_EQ(s.manager->key->text(), QStringLiteral(u"存不进\r\n也存不进"));
+    s.boxes.prompts.clear();
+}
+
 // Whatever another program does between two actions, the check and the list then answer as a
 // fresh read of the file does; the program's own inserts and deletes are mixed in.
 TEST(ChangedFileTest, AfterAnyChangeByAnotherProgramTheKeptKeywordsAnswerAsAFreshRead) {
@@ -137,6 +193,27 @@ TEST(ChangedFileTest, AfterAnyChangeByAnotherProgramTheKeptKeywordsAnswerAsAFres
                                      "when new.keyname = '丁' begin insert into keys "
                                      "values ('二版'); end")},
         {"own insert firing it", [](FaultSession& s) { s.insert(QStringLiteral(u"丁")); }},
+        {"own insert rolled back, nobody told",
+         [](FaultSession& s) {
+             s.state.KeyConnection.BeginTrans();
+             s.state.KeyRecordset.AddNew();
+             s.state.KeyRecordset.Fields(kKeynameField).SetValue(QStringLiteral(u"回滚"));
+             s.state.KeyRecordset.Update();
+             s.state.KeyConnection.RollbackTrans();
+         }},
+        {"own DDL through the raw handle",
+         [](FaultSession& s) {
+             sqlite3_exec(s.state.KeyConnection.handle(),
+                          "drop table keys; create table keys (keyname text)", nullptr, nullptr,
+                          nullptr);
+         }},
+        {"renamed over while being opened", RenamedOverWhileOpened},
+        {"renamed over during an own insert's commit", RenamedOverDuringCommit},
+        {"a table that replaces on conflict",
+         sql("drop table keys; create table keys "
+             "(keyname text collate nocase unique on conflict replace); "
+             "insert into keys values ('abc'), ('丙')")},
+        {"own insert of a case variant", [](FaultSession& s) { s.insert(QStringLiteral("ABC")); }},
     };
     FaultSession s;
     s.startUp({kOld, QStringLiteral(u"丙")});

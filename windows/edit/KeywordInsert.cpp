@@ -19,6 +19,9 @@ namespace {
 constexpr int kIndexBits = 24;
 constexpr std::uint64_t kIndexMask = (std::uint64_t(1) << kIndexBits) - 1;
 
+const QString kReplacedDuringInsert =
+    QStringLiteral(u"插入期间 key.mdb 被替换，这些关键字没有存入现在的 key.mdb，请再按一次插入。");
+
 std::uint64_t KeyOf(QStringView text, std::size_t index) {
     return std::uint64_t(qHash(text)) << kIndexBits | (index & kIndexMask);
 }
@@ -146,26 +149,25 @@ void InsertKeywords(Module1& state, const std::vector<QStringView>& lines, std::
     }
 }
 
-// Stores the transaction's rows; when that is not possible nothing of it was stored, and the
-// shared recordset, which holds them already, reads the table anew next time. SQLite may also
-// have rolled the transaction back by itself after a fatal error (a full disk, for one).
-void CommitStoredRows(Module1& state, std::int32_t& added) {
-    Connection& connection = state.KeyConnection;
+// Stores the transaction's rows; when that is not possible nothing of it was stored. SQLite may
+// also have rolled the transaction back by itself after a fatal error (a full disk, for one).
+// The store knows what its kept rows then hold.
+void CommitStoredRows(Connection& connection, std::int32_t& added) {
     try {
-        if (connection.InTransaction()) {
-            connection.CommitTrans();
+        if (connection.CommitTrans()) {
             return;
         }
-    } catch (...) {
+    } catch (const RuntimeError& error) {
+        added = 0;
+        if (error.number() == adErrFileReplaced) {
+            throw RuntimeError(error.number(), kReplacedDuringInsert);
+        }
         if (connection.InTransaction()) {
             connection.RollbackTrans();
         }
-        added = 0;
-        state.KeyRecordset.Forget();
         throw;
     }
     added = 0;
-    state.KeyRecordset.Forget();
 }
 
 }  // namespace
@@ -194,7 +196,7 @@ void StoreNewKeywords(Module1& state, const std::vector<QStringView>& lines, std
     }
     try {
         // Also after an error: the rows stored before it stay.
-        CommitStoredRows(state, added);
+        CommitStoredRows(state.KeyConnection, added);
     } catch (...) {
         if (!failure) {
             failure = std::current_exception();
