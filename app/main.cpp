@@ -10,12 +10,13 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    QApplication::setApplicationName(vorelta::App::Title);
+    QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    // Sets the default locale, which Qt wants set before any other thread runs.
+    vorelta::ApplyApplicationLook(app);
     // The keywords are counted while the window is built; Load waits for the count.
     vorelta::Module1 state;
     vorelta::StartOpeningKeyStore(state, vorelta::ConnectionString(vorelta::App::Path()));
-    QApplication::setApplicationName(vorelta::App::Title);
-    QApplication::setApplicationVersion(QStringLiteral("1.00"));
-    vorelta::ApplyApplicationLook(app);
 
     vorelta::QtMessageBoxes boxes;
     vorelta::QtFileDialogs files;

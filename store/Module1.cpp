@@ -1,6 +1,7 @@
 #include "store/Module1.h"
 
 #include <QDir>
+#include <system_error>
 
 namespace vorelta {
 
@@ -32,8 +33,19 @@ void OpenKeyStore(Module1& state, const QString& connectionString) {
 }
 
 void StartOpeningKeyStore(Module1& state, const QString& connectionString) {
-    state.opening = std::async(std::launch::async,
-                               [&state, connectionString] { OpenNow(state, connectionString); });
+    try {
+        state.opening = std::async(std::launch::async, [&state, connectionString] {
+            OpenNow(state, connectionString);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the store is opened in line when it is needed.
+    }
+}
+
+Module1::~Module1() {
+    if (opening.valid()) {
+        opening.wait();
+    }
 }
 
 QString ConnectionString(const QString& appPath) {

@@ -27,6 +27,13 @@ QString KeyDatabasePath(const QString& appPath);
 QString ConnectionString(const QString& appPath);
 
 struct Module1 {
+    Module1() = default;
+    Module1(const Module1&) = delete;
+    Module1& operator=(const Module1&) = delete;
+    // The opening thread writes the connection and the recordset: it ends before they go,
+    // whatever order the members are declared in.
+    ~Module1();
+
     Connection KeyConnection;
     Recordset KeyRecordset;
     // 32-bit: a table of 32768 or more keywords is counted like any other.
@@ -45,7 +52,8 @@ void OpenKeyStore(Module1& state, const QString& connectionString);
 
 // Starts OpenKeyStore on a thread of its own and returns at once: counting a million keywords
 // takes about as long as building the main window, and the two then run side by side. Nothing
-// may touch the state until the next OpenKeyStore has returned.
+// may touch the state until the next OpenKeyStore has returned. Where no thread can be started,
+// that OpenKeyStore opens the store itself.
 void StartOpeningKeyStore(Module1& state, const QString& connectionString);
 
 }  // namespace vorelta

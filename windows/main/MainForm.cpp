@@ -76,6 +76,9 @@ bool main::Load() {
     } catch (const std::bad_alloc&) {
         // A huge or hostile key.mdb may not fit in memory.
         reportStartupFailure(RuntimeError(7, QStringLiteral(u"内存溢出")));
+    } catch (const std::exception& error) {
+        reportStartupFailure(
+            RuntimeError(51, QStringLiteral(u"内部错误：") + QString::fromLocal8Bit(error.what())));
     }
     return false;
 }
