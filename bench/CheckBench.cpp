@@ -125,7 +125,7 @@ void Check(benchmark::State& state) {
     const QString& message = MessageOf(int(state.range(0)), int(state.range(1)));
     int hits = 0;
     for (auto _ : state) {
-        hits = ScanKeywords(table.connection, NormaliseMessage(message)).hitCount;
+        hits = test::ScanReadingAnew(table.connection, NormaliseMessage(message)).hitCount;
     }
     state.counters["hits"] = hits;
 }

@@ -29,6 +29,7 @@
 #include "tests/support/MemoryRegistry.h"
 #include "tests/support/RecordingMessageBoxes.h"
 #include "tests/support/RecordingProcessStarter.h"
+#include "tests/support/RowByRowScan.h"
 #include "toolkit/Form.h"
 #include "toolkit/Label.h"
 #include "toolkit/TextBox.h"
@@ -165,7 +166,8 @@ public:
         const double setBare = MedianOf(
             gRepetitions, [&] { bare_.clear(); }, [&] { bare_.setPlainText(blocks); });
         const double scanBare = MedianOf(
-            gRepetitions, [] {}, [&] { ScanKeywords(connection_, NormaliseMessage(message)); });
+            gRepetitions, [] {},
+            [&] { test::ScanReadingAnew(connection_, NormaliseMessage(message)); });
         rows_.push_back({"write 1 MB with breaks into smsmsg",
                          MedianOf(
                              gRepetitions, [&] { smsmsg_->setText(QString()); },
@@ -195,7 +197,8 @@ public:
         }
         message.truncate(kMessageLength);
         const double scanBare = MedianOf(
-            gRepetitions, [] {}, [&] { ScanKeywords(connection_, NormaliseMessage(message)); });
+            gRepetitions, [] {},
+            [&] { test::ScanReadingAnew(connection_, NormaliseMessage(message)); });
         rows_.push_back(
             {"check of 1 MB of keywords, marks included (click Command2)",
              MedianOf(
@@ -244,7 +247,7 @@ public:
         keystrokes(smsmsg_->document()->characterCount() / 2, "10 MB pasted");
         bare_.clear();
         const double scanBare = MedianOf(
-            3, [] {}, [&] { ScanKeywords(connection_, NormaliseMessage(message)); });
+            3, [] {}, [&] { test::ScanReadingAnew(connection_, NormaliseMessage(message)); });
         rows_.push_back({"check of 10 MB (click Command2)",
                          MedianOf(
                              3, [&] { smsmsg_->setText(message); }, [&] { check_->click(); }),

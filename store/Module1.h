@@ -14,8 +14,6 @@ namespace vorelta {
 namespace sql {
 // Start-up and the check read the whole table through this text (note the trailing blank).
 inline const QString kSelectAllKeys = QStringLiteral("select * from keys ");
-// The whole table, spelt without the trailing blank.
-inline const QString kListKeys = QStringLiteral("select * from keys");
 }  // namespace sql
 
 // The column every statement reads and the insert writes.

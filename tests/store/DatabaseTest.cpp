@@ -130,7 +130,7 @@ TEST_F(StoreTest, ExtraColumnsAreToleratedAndFieldNamesIgnoreCase) {
         "insert into keys (keyname, note) values ('cash', 'x'), ('prize', null);");
     connection.Open(ConnectionString(dir.path()));
     Recordset recordset;
-    recordset.Open(sql::kListKeys, connection, adOpenKeyset, adLockReadOnly);
+    recordset.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockReadOnly);
     EXPECT_EQ(recordset.RecordCount(), 2);
     EXPECT_EQ(recordset.Fields(QStringLiteral("KEYNAME")).Value(), QStringLiteral("cash"));
     EXPECT_EQ(recordset.Fields(QStringLiteral("id")).Value(), QStringLiteral("1"));
@@ -219,7 +219,7 @@ TEST(RowIdentityTest, ADeleteRemovesExactlyTheRowItFoundOrRefusesClearly) {
 
         const int deleted = ErrorNumberOf([&] { row.Delete(); });
         Recordset all;
-        all.Open(sql::kListKeys, connection, adOpenKeyset, adLockReadOnly);
+        all.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockReadOnly);
         std::vector<FieldValue> left(all.Column(kKeynameField));
         std::sort(left.begin(), left.end());
         if (c.updatable) {
@@ -250,7 +250,7 @@ TEST_F(StoreTest, DeleteWithoutACurrentRowFailsAndChangesNothing) {
 TEST_F(StoreTest, AReadOnlyRecordsetCannotChangeTheTable) {
     open({QStringLiteral("cash")});
     Recordset recordset;
-    recordset.Open(sql::kListKeys, connection, adOpenKeyset, adLockReadOnly);
+    recordset.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockReadOnly);
     EXPECT_EQ(ErrorNumberOf([&] { recordset.AddNew(); }), adErrFeatureNotAvailable);
     EXPECT_EQ(ErrorNumberOf([&] { recordset.Delete(); }), adErrFeatureNotAvailable);
     EXPECT_EQ(dir.storedKeys().size(), 1u);
@@ -260,10 +260,10 @@ TEST_F(StoreTest, AClosedRecordsetRefusesWorkAndCanBeOpenedAgain) {
     open({QStringLiteral("cash")});
     Recordset recordset;
     EXPECT_EQ(ErrorNumberOf([&] { recordset.RecordCount(); }), adErrObjectClosed);
-    recordset.Open(sql::kListKeys, connection, adOpenKeyset, adLockReadOnly);
+    recordset.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockReadOnly);
     recordset.Close();
     EXPECT_EQ(ErrorNumberOf([&] { recordset.Eof(); }), adErrObjectClosed);
-    recordset.Open(sql::kListKeys, connection, adOpenKeyset, adLockReadOnly);
+    recordset.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockReadOnly);
     EXPECT_EQ(recordset.RecordCount(), 1);
 }
 

@@ -64,4 +64,11 @@ ScanResult RowByRowScan(Connection& connection, const QString& normalised) {
     return result;
 }
 
+ScanResult ScanReadingAnew(Connection& connection, const QString& normalised) {
+    Recordset keywords;
+    keywords.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic,
+                  adOptionUnspecified);
+    return KeywordScanner().Scan(keywords, normalised);
+}
+
 }  // namespace vorelta::test

@@ -22,4 +22,8 @@ std::vector<TextRun> RowByRowRuns(const QString& message, const std::vector<Fiel
 // The whole scan over the table, walking the recordset row by row.
 ScanResult RowByRowScan(Connection& connection, const QString& normalised);
 
+// The window's check with nothing kept from an earlier one: the table read anew through a
+// recordset of its own, then matched. What a check costs after any change.
+ScanResult ScanReadingAnew(Connection& connection, const QString& normalised);
+
 }  // namespace vorelta::test

@@ -413,20 +413,12 @@ KeywordHits MatchKeywords(QStringView message, const std::vector<FieldValue>& ke
     if (message.isEmpty()) {
         return {};
     }
-    if (kind == MatcherKind::Index) {
-        return KeywordIndex(keywords).match(message);
-    }
     if (kind == MatcherKind::ByLength) {
         kind = message.size() <= kShortMessageLimit ? MatcherKind::KeywordByKeyword
                                                     : MatcherKind::Automaton;
     }
     return kind == MatcherKind::KeywordByKeyword ? MatchKeywordByKeyword(message, keywords)
                                                  : MatchWithAutomaton(message, keywords);
-}
-
-std::vector<std::size_t> FindHits(QStringView message, const std::vector<FieldValue>& keywords,
-                                  MatcherKind kind) {
-    return MatchKeywords(message, keywords, kind).rows;
 }
 
 }  // namespace vorelta

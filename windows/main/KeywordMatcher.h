@@ -25,7 +25,7 @@ namespace vorelta {
 // Messages up to this many code units are searched keyword by keyword.
 inline constexpr qsizetype kShortMessageLimit = 256;
 
-enum class MatcherKind { ByLength, KeywordByKeyword, Automaton, Index };
+enum class MatcherKind { ByLength, KeywordByKeyword, Automaton };
 
 struct KeywordHits {
     std::vector<std::size_t> rows;  // the indexes of the rows that are hits, in row order
@@ -61,9 +61,5 @@ private:
     std::vector<std::size_t> emptyRows_;      // hits of every message
     qsizetype longest_ = 0;
 };
-
-// The indexes of the rows that are hits, in row order.
-std::vector<std::size_t> FindHits(QStringView message, const std::vector<FieldValue>& keywords,
-                                  MatcherKind kind = MatcherKind::ByLength);
 
 }  // namespace vorelta

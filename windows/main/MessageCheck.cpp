@@ -47,14 +47,6 @@ ScanResult ResultOf(const std::vector<FieldValue>& keywords, KeywordHits hits) {
 
 }  // namespace
 
-ScanResult ScanKeywords(Connection& connection, const QString& normalised) {
-    Recordset keywords;
-    keywords.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic,
-                  adOptionUnspecified);
-    const std::vector<FieldValue>& column = keywords.Column(kKeynameField);
-    return ResultOf(column, MatchKeywords(normalised, column));
-}
-
 KeywordScanner::KeywordScanner() = default;
 KeywordScanner::~KeywordScanner() = default;
 

@@ -39,10 +39,6 @@ struct ScanResult {
     std::vector<TextRun> runs;      // the stretches of the message their occurrences cover
 };
 
-// Reads the whole keyword table anew through its own recordset and tests every row against
-// the normalised message, in the order the table delivers the rows.
-ScanResult ScanKeywords(Connection& connection, const QString& normalised);
-
 // The check as the window runs it: against the rows of the shared recordset, brought up to
 // date first, and for a short message through an index of them kept from check to check while
 // they are unchanged.
