@@ -26,7 +26,7 @@ namespace {
 // blank lines skipped. Lines starting with '#' are comments.
 std::vector<std::string> ReadKeywords(const fs::path& listPath) {
     std::vector<std::string> keywords;
-    const QString text = vorelta::ReadKeywordFile(QString::fromStdString(listPath.string()));
+    const QString text = vorelta::ReadKeywordFile(QString::fromStdString(listPath.string())).text;
     for (const QStringView line : QStringView(text).split(u"\r\n")) {
         const QStringView keyword = vorelta::TrimBlanks(line);
         if (!keyword.isEmpty() && keyword.front() != u'#') {

@@ -1,6 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QStringEncoder>
+#include <QTemporaryDir>
+#include <cstring>
+#include <future>
 
 #include "store/KeywordFile.h"
 
@@ -14,10 +22,12 @@ QByteArray Encoded(const char* encoding, const QString& text) {
 
 TEST(KeywordFileTest, AByteOrderMarkDecidesElseUtf8ElseGb18030AndEveryLineEndIsCrLf) {
     const QString lines = QStringLiteral(u"中奖\r\n发票");
+    const QString bad = QStringLiteral(u"\uFFFD");
     const struct {
         const char* what;
         QByteArray bytes;
         std::optional<QString> text;
+        int badLines = 0;
     } cases[] = {
         {"UTF-8 with a mark", "\xEF\xBB\xBF" + lines.toUtf8(), lines},
         {"UTF-16 LE with a mark", "\xFF\xFE" + Encoded("UTF-16LE", lines), lines},
@@ -30,9 +40,66 @@ TEST(KeywordFileTest, AByteOrderMarkDecidesElseUtf8ElseGb18030AndEveryLineEndIsC
         {"blank lines stay", "a\n\n\nb", QStringLiteral("a\r\n\r\n\r\nb")},
         {"empty", "", QString()},
         {"a NUL: no text", QByteArray("a\0b", 3), std::nullopt},
+        {"a mark and a bad byte", "\xEF\xBB\xBF\xFF\n" + lines.toUtf8(), bad + "\r\n" + lines, 1},
+        {"after a mark a NUL and U+FEFF are text", QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\0", 7),
+         QStringView(u"\uFEFF\0", 2).toString()},
+        {"UTF-8 cut in its last character", lines.toUtf8().chopped(1), lines.chopped(1) + bad, 1},
+        {"ASCII, then a GB18030 character", "ab\xE4\xB8", QStringLiteral(u"ab涓")},
+        {"GB18030, bytes of no character in two lines",
+         Encoded("GB18030", lines) + "\x80\x80\n\xD6", lines + bad + bad + "\r\n" + bad, 2},
+        {"UTF-16, a lone surrogate, an odd last byte", QByteArray("\xFF\xFE\x3D\xD8\n\0b", 7),
+         bad + "\r\n" + bad, 2},
+        {"a U+FFFD in the file is no bad byte", bad.toUtf8(), bad},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(DecodeKeywordFile(c.bytes), c.text) << c.what;
+        const std::optional<KeywordFileText> decoded = DecodeKeywordFile(c.bytes);
+        EXPECT_EQ(decoded.has_value(), c.text.has_value()) << c.what;
+        if (decoded && c.text) {
+            EXPECT_EQ(decoded->text, *c.text) << c.what;
+            EXPECT_EQ(decoded->linesWithBadBytes, c.badLines) << c.what;
+        }
+    }
+}
+
+// Only a regular file is read, and only up to the limit: a FIFO would hold the open until
+// another program writes to it, a device may never end.
+TEST(KeywordFileTest, OnlyARegularFileWithinTheSizeLimitIsRead) {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo"), socket = dir.filePath("socket");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo), 0600), 0);
+    sockaddr_un address{AF_UNIX, {}};
+    strncpy(address.sun_path, QFile::encodeName(socket), sizeof address.sun_path - 1);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(listener);
+    QFile big(dir.filePath("big.txt"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(qint64(513) << 20));  // sparse
+    const struct {
+        QString path;
+        QString refusal;
+        qint64 limit = kKeywordFileSizeLimit;
+    } cases[] = {
+        {fifo, QStringLiteral(u"“%1”是命名管道（FIFO），不是文本文件。")},
+        {QStringLiteral("/dev/zero"), QStringLiteral(u"“%1”是字符设备，不是文本文件。")},
+        {socket, QStringLiteral(u"“%1”是套接字，不是文本文件。")},
+        {big.fileName(), QStringLiteral(u"“%1”有513 MB，超过可导入的上限512 MB，未导入。")},
+        // Longer than its size says, as a file that grows while it is read (16 bytes: 1 MB).
+        {QStringLiteral("/proc/self/maps"), QStringLiteral(u"“%1”超过可导入的上限1 MB，未导入。"),
+         16},
+    };
+    for (const auto& c : cases) {
+        auto refusal = std::async(std::launch::async, [&] {
+            try {
+                return ReadKeywordFile(c.path, c.limit).text;
+            } catch (const RuntimeError& error) {
+                return error.description();
+            }
+        });
+        // Were the FIFO opened for reading, a writer coming and going lets the open return.
+        while (refusal.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+            close(open(QFile::encodeName(fifo), O_WRONLY | O_NONBLOCK));
+        }
+        EXPECT_EQ(refusal.get(), c.refusal.arg(c.path));
     }
 }
 

@@ -107,26 +107,34 @@ void edit::ImportKeywordFiles() {
 }
 
 // The files' lines go to the end of `key`, for the operator to look over and then insert. A file
-// that is no text stops the import with a message naming it, and nothing is added.
+// that cannot be imported (no text, no regular file, too large) stops the import with a message
+// naming it, and nothing is added. Lines with bytes that were no character are pointed out:
+// they show U+FFFD, which would be stored as it is.
 void edit::ImportFiles(const QStringList& paths) {
     QString imported;
+    int linesWithBadBytes = 0;
     try {
         for (const QString& path : paths) {
-            const QString lines = ReadKeywordFile(path);
-            if (!lines.isEmpty()) {
-                imported += (imported.isEmpty() ? QString() : kLineBreak) + lines;
+            const KeywordFileText file = ReadKeywordFile(path);
+            linesWithBadBytes += file.linesWithBadBytes;
+            if (!file.text.isEmpty()) {
+                imported += (imported.isEmpty() ? QString() : kLineBreak) + file.text;
             }
         }
     } catch (const RuntimeError& error) {
         boxes_.MsgBox(error.description());
         return;
     }
-    if (imported.isEmpty()) {
-        return;
+    if (!imported.isEmpty()) {
+        const QString& typed = key->text();
+        const bool endsWithBreak = typed.isEmpty() || typed.endsWith(kLineBreak);
+        key->setText(typed + (endsWithBreak ? QString() : kLineBreak) + imported);
     }
-    const QString& typed = key->text();
-    const bool endsWithBreak = typed.isEmpty() || typed.endsWith(kLineBreak);
-    key->setText(typed + (endsWithBreak ? QString() : kLineBreak) + imported);
+    if (linesWithBadBytes > 0) {
+        boxes_.MsgBox(QStringLiteral(u"导入的内容中有%1行含有无法识别的字节，已显示为 �，"
+                                     u"请检查后再插入。")
+                          .arg(linesWithBadBytes));
+    }
 }
 
 void edit::ExportKeywords() {

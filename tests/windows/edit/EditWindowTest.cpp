@@ -324,6 +324,7 @@ TEST_F(EditWindowTest, ImportedFilesAddTheirLinesAsIfTyped) {
     const QString listA = file("a.txt", "\xEF\xBB\xBF  中奖\r\n旧词\n\n发票 \r");
     const QString listB = file("b.txt", QStringLiteral(u"代开").toUtf8());
     const QString binary = file("c.bin", QByteArray("x\0y", 3));
+    const QString badBytes = file("d.txt", "\xEF\xBB\xBF\xE7\xA8\x8E\xFF");  // 税, a bad byte
 
     window->key->setText(Key(u"已打"));
     auto* drop = new QMimeData;
@@ -335,18 +336,21 @@ TEST_F(EditWindowTest, ImportedFilesAddTheirLinesAsIfTyped) {
     EXPECT_EQ(window->key->text(), Key(u"已打\r\n  中奖\r\n旧词\r\n\r\n发票 \r\n代开"));
     delete drop;
 
-    for (const QString& notText : {binary, dir.path()}) {
-        files.openAnswer = {listB, notText};
+    for (const QStringList& picked :
+         {QStringList{listB, binary}, {listB, dir.path()}, {badBytes}}) {
+        files.openAnswer = picked;
         window->ImportKeywordFiles();
     }
     EXPECT_EQ(
         boxes.prompts,
-        (QStringList{QStringLiteral(u"“%1”不是文本文件。").arg(QDir::toNativeSeparators(binary)),
-                     QStringLiteral(u"“%1”是文件夹，不是文本文件。")
-                         .arg(QDir::toNativeSeparators(dir.path()))}));
+        (QStringList{
+            QStringLiteral(u"“%1”不是文本文件。").arg(QDir::toNativeSeparators(binary)),
+            QStringLiteral(u"“%1”是文件夹，不是文本文件。")
+                .arg(QDir::toNativeSeparators(dir.path())),
+            QStringLiteral(u"导入的内容中有1行含有无法识别的字节，已显示为 �，请检查后再插入。")}));
     QTest::mouseClick(window->Command1, Qt::LeftButton);
-    EXPECT_EQ(dir.storedKeys(),
-              (Rows{Key(u"旧词"), Key(u"已打"), Key(u"中奖"), Key(u"发票"), Key(u"代开")}));
+    EXPECT_EQ(dir.storedKeys(), (Rows{Key(u"旧词"), Key(u"已打"), Key(u"中奖"), Key(u"发票"),
+                                      Key(u"代开"), Key(u"税\uFFFD")}));
 }
 
 // What the export writes, imported into an empty key.mdb, stores the same list but for the
