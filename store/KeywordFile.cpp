@@ -354,6 +354,36 @@ bool SurvivesALine(QStringView keyword) {
            LoneSurrogateAt(keyword) < 0;
 }
 
+// The file's bytes; returns how many keywords would not come back from them as they are.
+int EncodeKeywords(const std::vector<FieldValue>& keywords, std::string& bytes) {
+    // One buffer for the whole list: a million keywords, one allocation.
+    bytes = "\xEF\xBB\xBF";
+    std::size_t units = 0;
+    for (const FieldValue& keyword : keywords) {
+        units += std::size_t(keyword ? keyword->size() : 0) + 2;
+    }
+    bytes.reserve(3 + 3 * units);
+    QSet<QStringView> written;
+    written.reserve(qsizetype(keywords.size()));
+    int changed = 0;
+    for (const FieldValue& keyword : keywords) {
+        const QStringView text = keyword ? QStringView(*keyword) : QStringView();
+        if (text.contains(QChar(0))) {
+            // Most programs take a file with a NUL for no text, and so does the import here
+            // when the file has no byte order mark.
+            AppendUtf8(text.toString().replace(QChar(0), kReplacement), bytes);
+        } else {
+            AppendUtf8(text, bytes);
+        }
+        bytes += "\r\n";
+        const qsizetype before = written.size();
+        if (!SurvivesALine(text) || (written.insert(text), written.size() == before)) {
+            ++changed;
+        }
+    }
+    return changed;
+}
+
 }  // namespace
 
 std::optional<KeywordFileText> DecodeKeywordFile(QByteArrayView bytes) {
@@ -388,25 +418,8 @@ int WriteKeywordFile(const QString& path, const std::vector<FieldValue>& keyword
     if (!file.open(QIODevice::WriteOnly)) {
         throw FileError(QStringLiteral(u"无法写入文件“%1”。"), path);
     }
-    // One buffer for the whole list: a million keywords, one allocation.
-    std::string bytes("\xEF\xBB\xBF");
-    std::size_t units = 0;
-    for (const FieldValue& keyword : keywords) {
-        units += std::size_t(keyword ? keyword->size() : 0) + 2;
-    }
-    bytes.reserve(3 + 3 * units);
-    QSet<QStringView> written;
-    written.reserve(qsizetype(keywords.size()));
-    int changed = 0;
-    for (const FieldValue& keyword : keywords) {
-        const QStringView text = keyword ? QStringView(*keyword) : QStringView();
-        AppendUtf8(text, bytes);
-        bytes += "\r\n";
-        const qsizetype before = written.size();
-        if (!SurvivesALine(text) || (written.insert(text), written.size() == before)) {
-            ++changed;
-        }
-    }
+    std::string bytes;
+    const int changed = EncodeKeywords(keywords, bytes);
     if (file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !file.commit()) {
         throw FileError(QStringLiteral(u"无法写入文件“%1”。"), path);
     }

@@ -41,11 +41,15 @@ std::optional<KeywordFileText> DecodeKeywordFile(QByteArrayView bytes);
 KeywordFileText ReadKeywordFile(const QString& path, qint64 sizeLimit = kKeywordFileSizeLimit);
 
 // Writes the keywords to `path` in this order, one per line, as UTF-8 with a byte order mark
-// and CR LF line breaks. The file is written beside the target and put in its place only when
-// complete, so the target is either replaced whole or left as it was. Null is written as an
-// empty line. Returns how many keywords the file holds that reading it back and storing its
-// lines would not store as they are now: empty ones, ones with a line break, a NUL or half of a
-// surrogate pair in them, or a blank at either end, and repeats of a keyword written before.
+// and CR LF line breaks; a NUL, which would make the file no text, is written as U+FFFD, and so
+// is half of a surrogate pair, which UTF-8 cannot carry. Null is written as an empty line.
+//
+// The file is written beside the target and put in its place only when complete, so the
+// target is either replaced whole or left as it was.
+//
+// Returns how many keywords reading the file back and storing its lines would not store as they
+// are now: empty ones, ones with a line break, a NUL or half of a surrogate pair in them, or a
+// blank at either end, and repeats of a keyword written before.
 int WriteKeywordFile(const QString& path, const std::vector<FieldValue>& keywords);
 
 }  // namespace vorelta
