@@ -7,7 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QStringDecoder>
 #include <algorithm>
@@ -250,6 +250,8 @@ public:
 
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
+    // Closes it now: some file systems report a failed write only here.
+    bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
 
 private:
     int fd_;
@@ -384,6 +386,82 @@ int EncodeKeywords(const std::vector<FieldValue>& keywords, std::string& bytes) 
     return changed;
 }
 
+bool WriteAll(int fd, const std::string& bytes) {
+    const char* at = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t wrote = ::write(fd, at, left);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return false;
+        }
+        at += wrote;
+        left -= std::size_t(wrote);
+    }
+    return true;
+}
+
+bool WriteAndClose(FileDescriptor& file, const std::string& bytes) {
+    return WriteAll(file.get(), bytes) && ::fsync(file.get()) == 0 && file.close();
+}
+
+// The file a path names through any symbolic links: an export over a link writes the file it
+// points to, and the link stays.
+QByteArray TargetOf(const QString& path) {
+    const QString target = QFileInfo(path).canonicalFilePath();  // empty if there is none yet
+    return QFile::encodeName(target.isEmpty() ? path : target);
+}
+
+// A new file beside the target, only the user's until it has the mode meant for it.
+FileDescriptor CreateBeside(const QByteArray& target, mode_t mode, QByteArray& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = target + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return FileDescriptor(fd);
+        }
+    }
+    return FileDescriptor(-1);
+}
+
+// The owner, group and mode of the file replaced, as far as the user may set them: the owner
+// only with privileges, the group only as a member of it. Whatever is refused stays as any
+// new file of the user's would be, its mode no wider than the replaced file's.
+void TakeOwnerAndMode(int fd, const struct stat& replaced) {
+    if (::fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
+        (void)::fchown(fd, uid_t(-1), replaced.st_gid);
+    }
+    // After the owner: a change of owner clears the set-user-ID and set-group-ID bits.
+    (void)::fchmod(fd, replaced.st_mode & 07777);
+}
+
+// Whole or not at all: the list goes to a new file that is renamed over the target once
+// complete.
+bool ReplaceWhole(const QByteArray& target, const struct stat* replaced, const std::string& bytes) {
+    QByteArray temporary;
+    FileDescriptor file = CreateBeside(target, replaced ? S_IRUSR | S_IWUSR : 0666, temporary);
+    if (!file.valid()) {
+        return false;
+    }
+    if (replaced) {
+        TakeOwnerAndMode(file.get(), *replaced);
+    }
+    const bool written =
+        WriteAndClose(file, bytes) && ::rename(temporary.constData(), target.constData()) == 0;
+    if (!written) {
+        ::unlink(temporary.constData());
+    }
+    return written;
+}
+
+// A file with other hard links is written where it is, so that all its names stay one file.
+bool WriteInPlace(const QByteArray& target, const std::string& bytes) {
+    FileDescriptor file(::open(target.constData(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC));
+    return file.valid() && WriteAndClose(file, bytes);
+}
+
 }  // namespace
 
 std::optional<KeywordFileText> DecodeKeywordFile(QByteArrayView bytes) {
@@ -414,13 +492,15 @@ KeywordFileText ReadKeywordFile(const QString& path, qint64 sizeLimit) {
 }
 
 int WriteKeywordFile(const QString& path, const std::vector<FieldValue>& keywords) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        throw FileError(QStringLiteral(u"无法写入文件“%1”。"), path);
-    }
     std::string bytes;
     const int changed = EncodeKeywords(keywords, bytes);
-    if (file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !file.commit()) {
+    const QByteArray target = TargetOf(path);
+    struct stat existing {};
+    const bool replaces = ::stat(target.constData(), &existing) == 0 && S_ISREG(existing.st_mode);
+    const bool written = replaces && existing.st_nlink > 1
+                             ? WriteInPlace(target, bytes)
+                             : ReplaceWhole(target, replaces ? &existing : nullptr, bytes);
+    if (!written) {
         throw FileError(QStringLiteral(u"无法写入文件“%1”。"), path);
     }
     return changed;

@@ -41,11 +41,14 @@ std::optional<KeywordFileText> DecodeKeywordFile(QByteArrayView bytes);
 KeywordFileText ReadKeywordFile(const QString& path, qint64 sizeLimit = kKeywordFileSizeLimit);
 
 // Writes the keywords to `path` in this order, one per line, as UTF-8 with a byte order mark
-// and CR LF line breaks; a NUL, which would make the file no text, is written as U+FFFD, and so
-// is half of a surrogate pair, which UTF-8 cannot carry. Null is written as an empty line.
+// and CR LF line breaks; a NUL, which makes most programs take a file for no text, is written
+// as U+FFFD, and so is half of a surrogate pair, which UTF-8 cannot carry. Null is written as an
+// empty line.
 //
 // The file is written beside the target and put in its place only when complete, so the
-// target is either replaced whole or left as it was.
+// target is either replaced whole or left as it was; the new file takes the owner, group and
+// mode of the one it replaces as far as the user may set them. A target with other hard links
+// is written where it is instead, so that all its names stay one file.
 //
 // Returns how many keywords reading the file back and storing its lines would not store as they
 // are now: empty ones, ones with a line break, a NUL or half of a surrogate pair in them, or a

@@ -5,9 +5,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <cstring>
+#include <functional>
 #include <future>
 
 #include "store/KeywordFile.h"
@@ -100,6 +102,41 @@ TEST(KeywordFileTest, OnlyARegularFileWithinTheSizeLimitIsRead) {
             close(open(QFile::encodeName(fifo), O_WRONLY | O_NONBLOCK));
         }
         EXPECT_EQ(refusal.get(), c.refusal.arg(c.path));
+    }
+}
+
+// An export over a file keeps what others rely on: its owner, group and mode, and its other
+// names, which stay one file with it.
+TEST(KeywordFileTest, AnExportOverAFileKeepsItsOwnerGroupModeAndNames) {
+    const struct {
+        const char* what;
+        std::function<int(const QByteArray&)> prepare;
+        bool asRoot = true;  // gives the file away
+    } cases[] = {
+        {"a group and set-group-ID", [](auto& f) { return chown(f, -1, 1) | chmod(f, 02640); }},
+        {"another owner", [](auto& f) { return chown(f, 65534, -1); }},
+        {"a second name", [](auto& f) { return link(f, f + ".link"); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.asRoot && geteuid() != 0) {
+            continue;
+        }
+        QTemporaryDir dir;
+        QFile file(dir.filePath("list.txt"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("old") == 3 && file.flush());
+        const QByteArray path = QFile::encodeName(file.fileName());
+        struct stat before = {}, after = {};
+        ASSERT_EQ(c.prepare(path) | stat(path, &before), 0);
+        WriteKeywordFile(file.fileName(), {QStringLiteral(u"新")});
+        ASSERT_EQ(stat(path, &after), 0);
+        EXPECT_EQ(std::tuple(after.st_uid, after.st_gid, after.st_mode, after.st_nlink),
+                  std::tuple(before.st_uid, before.st_gid, before.st_mode, before.st_nlink));
+        const QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        EXPECT_EQ(nlink_t(names.size()), before.st_nlink);  // and no file left beside
+        for (const QString& name : names) {
+            EXPECT_EQ(ReadKeywordFile(dir.filePath(name)).text, QStringLiteral(u"新"));
+        }
     }
 }
 
