@@ -198,16 +198,6 @@ public:
 
     // Goes up with every change of the rows: a reading, a row added, a row deleted.
     std::uint64_t Version() const { return version_; }
-    // Rows added at the end (from `row` on, `count` of them) or one row deleted (at `row`).
-    struct Change {
-        enum class Kind { Added, Removed } kind;
-        std::size_t row;
-        std::size_t count;
-    };
-    // The rows added and deleted through this recordset since `version`, in order, when that is
-    // all that changed; false when the rows were read anew since.
-    bool ChangesSince(std::uint64_t version, std::vector<Change>& changes) const;
-
     // Starts a new row; its fields are set through Fields(...).SetValue, and Update stores it.
     void AddNew();
     // Makes room for this many more rows, so that adding them moves no row already kept.
@@ -222,6 +212,9 @@ public:
 
     // Every row's value of one column, in the order delivered: for scans that test all rows.
     const std::vector<FieldValue>& Column(const QString& name) const;
+    // The same while rows are kept; null when the recordset is closed, keeps no rows or has no
+    // such column. For views of the rows that outlive an action.
+    const std::vector<FieldValue>* KeptColumn(const QString& name) const noexcept;
 
 private:
     friend class Field;
@@ -235,7 +228,7 @@ private:
     void startRows();
     void readAnew();
     void readRows(sqlite3_stmt* statement, bool withRowIds);
-    void noteOwnChange(Change change);
+    void noteOwnChange(KeptRowsRule::OwnChange change);
     void describeSource();
     void countRows(sqlite3* db);
     sqlite3_stmt* insertStatement(sqlite3* db, const std::vector<int>& setColumns);
@@ -259,9 +252,6 @@ private:
     KeptRowsRule kept_;
     QString sourceTable_;  // the table the source reads directly; empty for a view
     std::uint64_t version_ = 0;
-    std::uint64_t readVersion_ = 0;  // the version of the last reading
-    // Since then, each with the version it started: rows added one after another make one.
-    std::vector<std::pair<std::uint64_t, Change>> changes_;
     std::optional<std::vector<std::optional<FieldValue>>>
         pendingRow_;    // set between AddNew and Update
     Statement insert_;  // kept for rows of one shape

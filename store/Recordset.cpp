@@ -164,38 +164,12 @@ void Recordset::readAnew() {
     readRows(statement.get(), !rowIdName_.isEmpty());
     kept_.Read(before, {!sourceTable_.isEmpty(), AddsAtTheEnd(db, source_),
                         !sourceTable_.isEmpty() && CountsEveryChange(db, sourceTable_)});
-    readVersion_ = ++version_;
-    changes_.clear();
-}
-
-void Recordset::noteOwnChange(Change change) {
-    kept_.Noted(change.kind == Change::Kind::Added ? KeptRowsRule::OwnChange::Added
-                                                   : KeptRowsRule::OwnChange::Removed);
     ++version_;
-    if (!changes_.empty()) {
-        Change& last = changes_.back().second;
-        if (change.kind == Change::Kind::Added && last.kind == Change::Kind::Added &&
-            change.row == last.row + last.count) {
-            last.count += change.count;
-            return;
-        }
-    }
-    changes_.emplace_back(version_, change);
 }
 
-bool Recordset::ChangesSince(std::uint64_t version, std::vector<Change>& changes) const {
-    if (version < readVersion_ || version > version_) {
-        return false;
-    }
-    changes.clear();
-    for (const auto& [started, change] : changes_) {
-        if (started > version) {
-            changes.push_back(change);
-        } else if (started + change.count - 1 > version) {
-            return false;  // `version` saw part of it
-        }
-    }
-    return true;
+void Recordset::noteOwnChange(KeptRowsRule::OwnChange change) {
+    kept_.Noted(change);
+    ++version_;
 }
 
 // The source's columns and the table behind it, without running it.
@@ -236,7 +210,6 @@ void Recordset::Close() {
     startRows();
     kept_ = {};
     sourceTable_.clear();
-    changes_.clear();
     table_.clear();
     rowIdName_.clear();
     insert_.reset();
@@ -276,6 +249,18 @@ Field Recordset::Fields(const QString& name) {
 
 const std::vector<FieldValue>& Recordset::Column(const QString& name) const {
     return columns_[std::size_t(columnIndex(name))];
+}
+
+const std::vector<FieldValue>* Recordset::KeptColumn(const QString& name) const noexcept {
+    if (!IsOpen() || !keepsRows_) {
+        return nullptr;
+    }
+    for (std::size_t c = 0; c < columnNames_.size() && c < columns_.size(); ++c) {
+        if (columnNames_[c].compare(name, Qt::CaseInsensitive) == 0) {
+            return &columns_[c];
+        }
+    }
+    return nullptr;
 }
 
 void Recordset::Find(const QString& name, const FieldValue& value) {
@@ -367,7 +352,7 @@ bool Recordset::Update() {
     rowIds_.push_back(sqlite3_last_insert_rowid(db));
     position_ = std::size_t(RecordCount()) - 1;
     currentDeleted_ = false;
-    noteOwnChange({Change::Kind::Added, position_, 1});
+    noteOwnChange(KeptRowsRule::OwnChange::Added);
     return true;
 }
 
@@ -420,7 +405,7 @@ void Recordset::Delete(AffectEnum /*affectRecords*/) {
     }
     rowIds_.erase(rowIds_.begin() + row);
     currentDeleted_ = true;
-    noteOwnChange({Change::Kind::Removed, position_, 1});
+    noteOwnChange(KeptRowsRule::OwnChange::Removed);
 }
 
 void StatementDeleter::operator()(sqlite3_stmt* statement) const {

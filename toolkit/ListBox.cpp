@@ -10,72 +10,40 @@ public:
     using QAbstractListModel::QAbstractListModel;
 
     int rowCount(const QModelIndex& parent = {}) const override {
-        return parent.isValid() ? 0 : int(count_);
+        return parent.isValid() ? 0 : count_;
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= count_) {
+        if (role != Qt::DisplayRole || !index.isValid()) {
             return {};
         }
         return Shown(item(index.row()));
     }
 
-    qsizetype count() const { return count_; }
+    void show(ItemsSource source) {
+        beginResetModel();
+        source_ = std::move(source);
+        const Items* items = source_ ? source_() : nullptr;
+        count_ = items ? int(items->size()) : 0;
+        endResetModel();
+    }
 
-    // The item at `row`, which must be below count().
-    const QString& item(qsizetype row) const {
-        const std::size_t piece = pieceOf(row);
-        return pieces_[piece][row - starts_[piece]];
+    // The item at `row` as the source holds it now; empty for a row it no longer has.
+    QString item(int row) const {
+        const Items* items = source_ ? source_() : nullptr;
+        if (!items || row < 0 || std::size_t(row) >= items->size()) {
+            return {};
+        }
+        return (*items)[std::size_t(row)].value_or(QString());
     }
 
     // Each item in order, `visit(row, item)`.
     template <class Visit>
     void forEach(Visit visit) const {
-        qsizetype row = 0;
-        for (const QStringList& piece : pieces_) {
-            for (const QString& text : piece) {
-                visit(row++, text);
-            }
+        const Items* items = source_ ? source_() : nullptr;
+        for (int row = 0; items && row < count_ && std::size_t(row) < items->size(); ++row) {
+            visit(row, (*items)[std::size_t(row)].value_or(QString()));
         }
-    }
-
-    void clear() {
-        beginResetModel();
-        pieces_.clear();
-        reindex();
-        endResetModel();
-    }
-
-    void append(QStringList items) {
-        if (items.isEmpty()) {
-            return;
-        }
-        beginInsertRows({}, int(count_), int(count_ + items.size()) - 1);
-        // A batch at least as long as the whole list makes a piece of its own, so that adding
-        // a million items to a million moves none of those already there; a smaller batch joins
-        // the last piece. The pieces stay few: each starts at least as long as all before it
-        // together.
-        if (pieces_.empty() || items.size() >= count_) {
-            pieces_.push_back(std::move(items));
-        } else {
-            pieces_.back().append(std::move(items));
-        }
-        reindex();
-        endInsertRows();
-    }
-
-    void remove(int row) {
-        if (row < 0 || row >= count_) {
-            return;
-        }
-        beginRemoveRows({}, row, row);
-        const std::size_t piece = pieceOf(row);
-        pieces_[piece].removeAt(row - starts_[piece]);
-        if (pieces_[piece].isEmpty()) {
-            pieces_.erase(pieces_.begin() + std::ptrdiff_t(piece));
-        }
-        reindex();
-        endRemoveRows();
     }
 
 private:
@@ -95,25 +63,8 @@ private:
         return shown;
     }
 
-    std::size_t pieceOf(qsizetype row) const {
-        return std::size_t(std::upper_bound(starts_.begin(), starts_.end(), row) -
-                           starts_.begin()) -
-               1;
-    }
-
-    void reindex() {
-        starts_.clear();
-        count_ = 0;
-        for (const QStringList& piece : pieces_) {
-            starts_.push_back(count_);
-            count_ += piece.size();
-        }
-    }
-
-    // The items in pieces, as they were added.
-    std::vector<QStringList> pieces_;
-    std::vector<qsizetype> starts_;  // the row of each piece's first item
-    qsizetype count_ = 0;
+    ItemsSource source_;
+    int count_ = 0;  // as the view was told at the last show
 };
 
 ListBox::ListBox(QWidget* parent) : QListView(parent), model_(new Model(this)) {
@@ -129,24 +80,12 @@ ListBox::ListBox(QWidget* parent) : QListView(parent), model_(new Model(this)) {
     setTextElideMode(Qt::ElideNone);
 }
 
-void ListBox::Clear() {
-    model_->clear();
-}
-
-void ListBox::AddItem(const QString& item) {
-    model_->append({item});
-}
-
-void ListBox::AddItems(QStringList items) {
-    model_->append(std::move(items));
-}
-
-void ListBox::RemoveItem(int index) {
-    model_->remove(index);
+void ListBox::ShowItems(ItemsSource source) {
+    model_->show(std::move(source));
 }
 
 int ListBox::ListCount() const {
-    return int(model_->count());
+    return model_->rowCount();
 }
 
 int ListBox::ListIndex() const {
@@ -164,14 +103,14 @@ void ListBox::setListIndex(int index) {
 }
 
 QString ListBox::List(int index) const {
-    return index >= 0 && index < model_->count() ? model_->item(index) : QString();
+    return index < ListCount() ? model_->item(index) : QString();
 }
 
 std::vector<int> ListBox::Find(QStringView text) const {
     std::vector<int> found;
-    model_->forEach([&](qsizetype row, const QString& item) {
+    model_->forEach([&](int row, const QString& item) {
         if (item.contains(text)) {
-            found.push_back(int(row));
+            found.push_back(row);
         }
     });
     return found;

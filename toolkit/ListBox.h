@@ -1,30 +1,34 @@
 #pragma once
 
 #include <QListView>
-#include <QStringList>
+#include <QString>
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace vorelta {
 
-// A single-selection list of plain text items, kept in the order they were added.
+// A single-selection list of plain text items that it does not hold: it shows a column kept
+// elsewhere (the keywords as the store keeps them), read item by item as they are drawn. A
+// list of a million keywords costs no second copy of them.
 //
-// The items live in one model shown by a view with uniform item sizes, laid out in batches, so a
-// list of a million keywords fills, scrolls, selects and changes without a pause. A line break
-// inside an item is shown as a mark, so that every item stays one line high.
+// The view has uniform item sizes and lays out in batches, so such a list fills, scrolls and
+// selects without a pause. A line break inside an item is shown as a mark, so that every item
+// stays one line high, and an item of any length is shown by its beginning.
 class ListBox : public QListView {
     Q_OBJECT
 
 public:
+    // The items; a missing one (Null) is listed as an empty item.
+    using Items = std::vector<std::optional<QString>>;
+    // Where the items are now; null while there are none. Asked at every use, so that the list
+    // never holds on to items that have moved.
+    using ItemsSource = std::function<const Items*()>;
+
     explicit ListBox(QWidget* parent = nullptr);
 
-    // Removes every item; any selection goes with them.
-    void Clear();
-    // Appends one item at the end.
-    void AddItem(const QString& item);
-    // Appends many items at the end at once.
-    void AddItems(QStringList items);
-    // Removes the item at `index`; the items after it move up.
-    void RemoveItem(int index);
+    // Lists the items the source holds now, none selected. Called again after they change.
+    void ShowItems(ItemsSource source);
 
     int ListCount() const;
     // The index of the selected item, -1 when none is selected.

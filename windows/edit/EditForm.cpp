@@ -181,39 +181,20 @@ void edit::Form_Load() {
     RefreshKeyList();
 }
 
-// The list follows the shared recordset's rows: what this window added or deleted is added to or
-// removed from the list; anything else, a change by another program above all, fills it anew.
+// The list shows the shared recordset's rows as they are kept, brought up to date first: no copy
+// of them, and nothing selected afterwards. Should the rows not be read, it shows what is kept.
 void edit::RefreshKeyList() {
     Recordset& keys = state_.KeyRecordset;
-    keys.Requery();
-    const std::vector<FieldValue>& column = keys.Column(kKeynameField);
-    const auto shown = [&](std::size_t row) { return column[row].value_or(QString()); };
-    std::vector<Recordset::Change> changes;
-    List1->setListIndex(-1);
-    if (listedVersion_ && keys.ChangesSince(*listedVersion_, changes)) {
-        for (const Recordset::Change& change : changes) {
-            if (change.kind == Recordset::Change::Kind::Removed) {
-                List1->RemoveItem(int(change.row));
-                continue;
-            }
-            QStringList added;
-            added.reserve(qsizetype(change.count));
-            for (std::size_t row = change.row; row < change.row + change.count; ++row) {
-                added.append(shown(row));
-            }
-            List1->AddItems(std::move(added));
-        }
-    } else {
-        QStringList items;
-        items.reserve(qsizetype(column.size()));
-        for (std::size_t row = 0; row < column.size(); ++row) {
-            // A row without a keyword is listed as an empty item.
-            items.append(shown(row));
-        }
-        List1->Clear();
-        List1->AddItems(std::move(items));
+    const auto listKept = [&] {
+        List1->ShowItems([&keys] { return keys.KeptColumn(kKeynameField); });
+    };
+    try {
+        keys.Requery();
+    } catch (...) {
+        listKept();
+        throw;
     }
-    listedVersion_ = keys.Version();
+    listKept();
     Label1->setCaption(QStringLiteral(u"当前数据库共有%1记录").arg(state_.KeyCount));
 }
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <optional>
-
 #include "store/Module1.h"
 #include "toolkit/Form.h"
 #include "toolkit/ListFinder.h"
@@ -45,8 +43,6 @@ private:
     MessageBoxes& boxes_;
     FileDialogs& files_;
     ListFinder* finder_ = nullptr;
-    // The shared recordset's version that the list shows, once it shows any.
-    std::optional<std::uint64_t> listedVersion_;
 
 public:
     // The controls, as the window's layout table creates them.

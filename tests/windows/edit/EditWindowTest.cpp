@@ -60,6 +60,12 @@ public:
         QTest::mouseClick(window->Command2, Qt::LeftButton);
     }
 
+    void clickItem(int index) {
+        ListBox* list = window->List1;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualRect(list->model()->index(index, 0)).center());
+    }
+
     QStringList listed() const {
         QStringList items;
         for (int i = 0; i < window->List1->ListCount(); ++i) {
@@ -262,11 +268,17 @@ TEST_F(EditWindowTest, AnInsertCountsOnlyRowsTheTableKeepsAsTyped) {
 
 TEST_F(EditWindowTest, ADeleteRemovesOneRowOfTheSelectedKeyword) {
     open({Key(u"win"), Key(u"cash"), Key(u"win"), Key(u"it's")});
+    clickItem(3);
     deleteItem(2);
     EXPECT_EQ(dir.storedKeys(), (Rows{Key(u"cash"), Key(u"win"), Key(u"it's")}));
     EXPECT_EQ(listed(), (QStringList{Key(u"cash"), Key(u"win"), Key(u"it's")}));
+    // Nothing selected nor current, so that a second press deletes nothing unchosen, and one
+    // click selects whichever keyword it falls on.
     EXPECT_EQ(window->List1->ListIndex(), -1);
+    EXPECT_FALSE(window->List1->currentIndex().isValid());
     EXPECT_EQ(countLine(), QStringLiteral(u"当前数据库共有3记录"));
+    clickItem(2);
+    EXPECT_EQ(window->List1->ListIndex(), 2);
 
     deleteItem(2);
     EXPECT_EQ(dir.storedKeys(), (Rows{Key(u"cash"), Key(u"win")}));
