@@ -58,33 +58,40 @@ QTextCharFormat SoftBreakFormat() {
     return format;
 }
 
+// How far the cursor stands into its line, or into its piece of a line in pieces.
+int ColumnInLine(const QTextCursor& cursor) {
+    const QString before = cursor.block().text().left(cursor.positionInBlock());
+    return int(before.size() - before.lastIndexOf(QChar(kLineSeparator)) - 1);
+}
+
 enum class LoneBreaks { ShownAsMarks, BreakTheLine };
 
 // Writes text at a cursor. A CR LF pair (with pasted text, every break character) ends the line:
 // short lines share a block, each ended by a line separator inside it, since a document of a
-// million lines would take seconds to build as a million blocks; a block fuller than
-// kPieceLength ends with a block break instead. A line grows a soft break after every
-// kPieceLength code units of its block.
+// million lines would take seconds to build as a million blocks; a line that would take the
+// block past kPieceLength code units starts a block of its own instead. A line grows a soft break
+// after every kPieceLength code units of its own, so that a line no longer than that is never cut.
 class PieceWriter {
 public:
     PieceWriter(QTextCursor& cursor, LoneBreaks loneBreaks)
-        : cursor_(cursor), loneBreaks_(loneBreaks), column_(cursor.positionInBlock()) {}
+        : cursor_(cursor),
+          loneBreaks_(loneBreaks),
+          column_(ColumnInLine(cursor)),
+          blockColumn_(cursor.positionInBlock()) {}
 
     void write(const QString& text) {
         run_.reserve(std::min<qsizetype>(text.size(), textbox::kPieceLength * 2));
         for (qsizetype i = 0; i < text.size(); ++i) {
             const char16_t c = text[i].unicode();
-            const bool pair = IsPairAt(text, i);
-            if (pair || (IsBreakCharacter(c) && loneBreaks_ == LoneBreaks::BreakTheLine)) {
-                i += pair ? 1 : 0;
-                endLine();
+            if (endsLineAt(text, i)) {
+                i += IsPairAt(text, i) ? 1 : 0;
+                endLine(text, i + 1);
                 continue;
             }
             // Never between the halves of a surrogate pair.
             if (column_ >= textbox::kPieceLength && !QChar::isLowSurrogate(c)) {
                 flush();
-                softBreaks_.push_back(cursor_.position());
-                insertBreak(SoftBreakFormat());
+                cutLine();
             }
             if (IsBreakCharacter(c)) {
                 flush();
@@ -95,6 +102,7 @@ public:
                 run_ += QChar(c);
             }
             ++column_;
+            ++blockColumn_;
         }
         flush();
     }
@@ -104,21 +112,50 @@ public:
     const std::vector<int>& lineSeparators() const { return lineSeparators_; }
 
 private:
-    // A separator never ends a full piece: a soft break after it would show an empty line.
-    void endLine() {
-        if (column_ + 1 >= textbox::kPieceLength) {
+    bool endsLineAt(const QString& text, qsizetype i) const {
+        return IsPairAt(text, i) ||
+               (IsBreakCharacter(text[i].unicode()) && loneBreaks_ == LoneBreaks::BreakTheLine);
+    }
+
+    // Whether the line of the text that starts at `from` ends (or the text does) within `room`
+    // code units.
+    bool lineFits(const QString& text, qsizetype from, int room) const {
+        for (qsizetype i = from; i < text.size() && i - from <= room; ++i) {
+            if (endsLineAt(text, i)) {
+                return true;
+            }
+        }
+        return text.size() - from <= room;
+    }
+
+    // The next line shares the block only if all of it fits in there: a longer one, starting a
+    // block of its own, is cut into full pieces.
+    void endLine(const QString& text, qsizetype next) {
+        if (!lineFits(text, next, textbox::kPieceLength - blockColumn_ - 1)) {
             flush();
             insertBreak(QTextCharFormat());
             return;
         }
         lineSeparators_.push_back(cursor_.position() + int(run_.size()));
         run_ += QChar(kLineSeparator);
-        ++column_;
+        column_ = 0;
+        ++blockColumn_;
+    }
+
+    // At the end of a piece already full, the soft break after it moves to the cursor instead of
+    // getting a second one there, which would give what is written a line of its own on the
+    // screen; and a caret standing there moves along with what is written.
+    void cutLine() {
+        if (cursor_.atBlockEnd() && textbox::FollowsSoftBreak(cursor_.block().next())) {
+            cursor_.deleteChar();
+        }
+        softBreaks_.push_back(cursor_.position());
+        insertBreak(SoftBreakFormat());
     }
 
     void insertBreak(const QTextCharFormat& separator) {
         cursor_.insertBlock(QTextBlockFormat(), separator);
-        column_ = 0;
+        column_ = blockColumn_ = 0;
     }
 
     void flush() {
@@ -130,8 +167,9 @@ private:
 
     QTextCursor& cursor_;
     const LoneBreaks loneBreaks_;
-    QString run_;  // written but not yet in the document
-    int column_;
+    QString run_;      // written but not yet in the document
+    int column_;       // in the line, or in its piece
+    int blockColumn_;  // in the block, which short lines share
     std::vector<int> softBreaks_;
     std::vector<int> lineSeparators_;
 };
@@ -148,6 +186,32 @@ void SelectWhatTheKeyTakes(QTextCursor& cursor, bool backspace) {
     const bool pair = QChar::isLowSurrogate(document.characterAt(at - 1).unicode()) &&
                       QChar::isHighSurrogate(document.characterAt(at - 2).unicode());
     cursor.setPosition(std::max(at - (pair ? 2 : 1), 0), QTextCursor::KeepAnchor);
+}
+
+// How long the line around a document position is, counted only until it is longer than a piece.
+int LineLengthAround(const QTextDocument& document, int position) {
+    const QTextBlock at = document.findBlock(position);
+    const int column = position - at.position();
+    int length = 0;
+    QString part = at.text().left(column);
+    for (QTextBlock block = at; length <= textbox::kPieceLength;
+         block = block.previous(), part = block.text()) {
+        const qsizetype start = part.lastIndexOf(QChar(kLineSeparator)) + 1;
+        length += int(part.size() - start);
+        if (start > 0 || !textbox::FollowsSoftBreak(block)) {
+            break;
+        }
+    }
+    part = at.text().mid(column);
+    for (QTextBlock block = at; length <= textbox::kPieceLength;
+         block = block.next(), part = block.text()) {
+        const qsizetype end = part.indexOf(QChar(kLineSeparator));
+        length += int(end < 0 ? part.size() : end);
+        if (end >= 0 || !textbox::FollowsSoftBreak(block.next())) {
+            break;
+        }
+    }
+    return length;
 }
 
 // The characters of one block between two document positions, marks read as what they stand for
@@ -635,12 +699,13 @@ void TextBox::paintMarks(const QRect& area) {
 }
 
 // A soft break only cuts a line in two: beside an empty piece or a line separator it would show
-// a line that the text does not have.
+// a line that the text does not have, and a line that fits in a piece is shown whole.
 bool TextBox::isNeedlessSoftBreak(int separator) const {
     const QTextBlock before = document()->findBlock(separator);
     return before.length() == 1 || before.next().length() == 1 ||
            document()->characterAt(separator - 1) == QChar(kLineSeparator) ||
-           document()->characterAt(separator + 1) == QChar(kLineSeparator);
+           document()->characterAt(separator + 1) == QChar(kLineSeparator) ||
+           LineLengthAround(*document(), separator) <= textbox::kPieceLength;
 }
 
 bool TextBox::isSoftBreakAt(int position) const {
@@ -783,6 +848,10 @@ void TextBox::inputMethodEvent(QInputMethodEvent* event) {
     }
     QTextCursor cursor = textCursor();
     cursor.beginEditBlock();
+    // The composition is drawn in the caret's block, which the commit may leave for a piece or
+    // block of its own: the editor takes the composition down there first.
+    QInputMethodEvent endComposition;
+    QPlainTextEdit::inputMethodEvent(&endComposition);
     cursor.removeSelectedText();
     const int start = stepAlongLine(cursor.position(), event->replacementStart());
     cursor.setPosition(start);
