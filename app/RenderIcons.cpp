@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QPolygon>
 #include <QRect>
+#include <QTemporaryDir>
 #include <cstdio>
 
 #include "toolkit/Form.h"
@@ -116,6 +117,14 @@ int main(int argc, char* argv[]) {
     // Nothing is shown: the window icon only needs a pixmap, which needs a GUI application.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    // A build shell often has no runtime folder; Qt would warn of it, and nothing here needs
+    // one, so a private one of its own for the run keeps the build quiet.
+    QTemporaryDir runtime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.isValid()) {
+        QFile::setPermissions(runtime.path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     }
     QGuiApplication app(argc, argv);
     if (!MatchesWindowIcon()) {

@@ -1,9 +1,11 @@
-// Makes the starter key.mdb from a keyword list, only when no key.mdb is there yet.
+// Makes a key.mdb from a keyword list, only where no key.mdb is yet.
 //
-//   seed_key_mdb <keywords.txt> <key.mdb>
+//   seed_key_mdb [--if-missing] <keywords.txt> <key.mdb>
 //
 // An existing key.mdb is never touched: the new file is written under a temporary name and
-// copied into place only if the name is still free.
+// copied into place only if the name is still free. Where one exists, the tool says so and
+// fails, since the user's list went nowhere; with --if-missing (the build's starter key.mdb)
+// it does nothing and succeeds.
 
 #include <sqlite3.h>
 
@@ -70,22 +72,37 @@ void WriteDatabase(const fs::path& path, const std::vector<std::string>& keyword
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc != 3) {
-        std::cerr << "usage: seed_key_mdb <keywords.txt> <key.mdb>\n";
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    const bool ifMissing = !arguments.empty() && arguments.front() == "--if-missing";
+    if (ifMissing) {
+        arguments.erase(arguments.begin());
+    }
+    if (arguments.size() != 2) {
+        std::cerr << "usage: seed_key_mdb [--if-missing] <keywords.txt> <key.mdb>\n";
         return 2;
     }
-    const fs::path target = argv[2];
+    const fs::path list = arguments[0];
+    const fs::path target = arguments[1];
     if (fs::exists(fs::symlink_status(target))) {
-        return 0;
+        if (ifMissing) {
+            return 0;
+        }
+        std::cerr << "seed_key_mdb: " << target.string()
+                  << " exists already and is never overwritten; nothing was stored.\n"
+                  << "To add the list's keywords to it, open Vorelta's keyword manager, choose "
+                     "从文件导入… in the box's menu, then 插入关键字到数据库.\n";
+        return 1;
     }
     const fs::path temporary = target.string() + ".new";
     try {
         fs::remove(temporary);
-        WriteDatabase(temporary, ReadKeywords(argv[1]));
+        const std::vector<std::string> keywords = ReadKeywords(list);
+        WriteDatabase(temporary, keywords);
         // Without overwrite options the copy fails if the name was taken meanwhile.
         fs::copy_file(temporary, target, fs::copy_options::none);
         fs::remove(temporary);
-        std::cout << "Created " << target.string() << " with the starter keywords\n";
+        std::cout << "Created " << target.string() << " with " << keywords.size()
+                  << " keywords from " << list.string() << '\n';
     } catch (const vorelta::RuntimeError& error) {
         fs::remove(temporary);
         std::cerr << "seed_key_mdb: " << error.description().toStdString() << '\n';

@@ -23,9 +23,23 @@ TEST(SeedKeyDatabaseTest, AListIsStoredAsTheManagerWouldStoreItsLines) {
     ASSERT_EQ(
         QProcess::execute(QStringLiteral(VORELTA_SEED_TOOL), {list.fileName(), dir.keyDatabase()}),
         0);
-    EXPECT_EQ(dir.storedKeys(),
-              (std::vector<FieldValue>{QStringLiteral(u"首词"), QStringLiteral(u"中奖"),
-                                       QStringLiteral(u"发 票"), QStringLiteral(u"末词")}));
+    const std::vector<FieldValue> stored = {QStringLiteral(u"首词"), QStringLiteral(u"中奖"),
+                                            QStringLiteral(u"发 票"), QStringLiteral(u"末词")};
+    EXPECT_EQ(dir.storedKeys(), stored);
+
+    // Over an existing key.mdb nothing is stored: a failure for the user's own list, nothing to
+    // do for the build's starter list.
+    const QByteArray before = dir.fileBytes();
+    const struct {
+        QStringList flags;
+        int exitCode;
+    } again[] = {{{}, 1}, {{QStringLiteral("--if-missing")}, 0}};
+    for (const auto& run : again) {
+        EXPECT_EQ(QProcess::execute(QStringLiteral(VORELTA_SEED_TOOL),
+                                    run.flags + QStringList{list.fileName(), dir.keyDatabase()}),
+                  run.exitCode);
+        EXPECT_EQ(dir.fileBytes(), before);
+    }
 }
 
 }  // namespace
