@@ -1,15 +1,13 @@
 #pragma once
 
-// Connection and recordset over SQLite, with the operations the windows use.
+// Connection and recordset, with the operations the windows use, over the engine the
+// connection string names (store/Engine.h): SQLite's key.mdb.
 //
 // A keyset recordset reads every row of its statement when it opens and then lets go of the
 // database, so no statement stays open while the program waits for the user: another program
-// can read and change the file meanwhile. Writes (Update, Delete) are single statements in
-// autocommit mode and hold their lock only while they run.
-//
-// The connection follows its file name: before each statement outside a transaction it makes
-// sure that the file it has open is still the one the name holds, unchanged but for its own
-// writes, and otherwise opens the name again (see Connection::FollowFile).
+// can read and change the database meanwhile. Writes (Update, Delete) outside a transaction are
+// single statements and hold their lock only while they run. The rows are kept between actions
+// while the connection vouches that nothing has changed them (store/KeptRows.h).
 
 #include <QString>
 #include <cstdint>
@@ -58,9 +56,12 @@ using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 // How the database stores text; text is bound and read in that form, so nothing is converted.
 enum class TextEncoding { Utf8, Utf16 };
 
+class Engine;
+class SqliteEngine;
+
 class Connection {
 public:
-    Connection() = default;
+    Connection();
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -72,82 +73,44 @@ public:
     // statement waits for a lock another program holds (5000 ms when not given).
     void Open(const QString& connectionString, const QString& userId = {},
               const QString& password = {}, int options = adOptionUnspecified);
-    bool IsOpen() const { return db_ != nullptr; }
+    bool IsOpen() const;
 
-    // Called before each statement; does nothing inside a transaction. When another file now
-    // has the name (a copy renamed over it), or the file was rewritten by anything but this
-    // connection (a copy written into it), the connection is opened again on what the name
-    // holds now, so that neither a verdict nor a write ever rests on SQLite's cached pages of
-    // another file. When no file has the name any more, the connection is closed and the error
-    // names the path; a later call opens the file again once it is back.
+    // Called before each statement; does nothing inside a transaction. When the database the
+    // name gives is not the one open (another file renamed or copied over key.mdb), it is
+    // opened again on what the name holds now; when there is none, the error says so and a
+    // later call opens it again once it is back.
     void FollowFile();
-    // Goes up each time the connection opens a file: rows read under another number came from
-    // a file that is no longer the one open.
-    std::uint64_t Generation() const { return generation_; }
-    TextEncoding Encoding() const { return encoding_; }
-    // What the connection vouches for now, for rows kept between actions: the file it has open
-    // unchanged but for its own writes (and, where file times cannot prove that, nothing), no
-    // other connection's commit since (SQLite's data version), and its own rows written.
+    // Goes up each time the connection opens the database: rows read under another number came
+    // from a database that is no longer the one open.
+    std::uint64_t Generation() const;
+    // What the connection vouches for now, for rows kept between actions.
     StoreEvidence Evidence();
 
     // A transaction on the connection: rows written inside it are stored together at the
-    // commit. Begin waits once for other programs' locks, readers' included, and then holds
-    // the file alone until the end: the transaction never waits again however much it writes.
+    // commit, and other writers wait until it ends.
     void BeginTrans();
-    // False when there was no transaction left to commit: SQLite ended it by itself on a fatal
-    // error and nothing of it was stored. A file renamed over key.mdb while the transaction
-    // ran is an error: what it stored went into the file that no longer has the name.
+    // False when there was no transaction left to commit: the database ended it by itself on a
+    // fatal error and nothing of it was stored.
     bool CommitTrans();
     void RollbackTrans();
-    // False also after SQLite ended a transaction by itself on a fatal error.
+    // False also after the database ended a transaction by itself on a fatal error.
     bool InTransaction() const;
 
-    // The open database, for statements of the caller's own; raises an error when the
-    // connection is not open. What is done through it is not seen by the store: every row
-    // kept so far is read anew.
+    // The open SQLite database, for statements of the caller's own; raises an error when the
+    // connection is not open on one. What is done through it is not seen by the store: every
+    // row kept so far is read anew.
     sqlite3* handle();
 
 private:
     friend class Recordset;
+    Engine& engine() const;
 
-    sqlite3* db() const;
-    void openFile();
-    // One attempt: false when another file took the name while SQLite opened it.
-    bool openFileOnce();
-    void close();
-    // SQLite's count of commits by other connections as this one sees them.
-    std::uint64_t dataVersion();
-    // Rows this connection has written since it opened, triggers' rows included.
-    std::int64_t totalChanges() const;
-    void execute(const char* sql);
-    // Before a write outside a transaction or at its start: pages cached from the file as it
-    // was are dropped, so that none of them is ever written back over what is there now.
-    void prepareWrite();
-    // After a write of this connection's own: the file as it now is counts as unchanged, when
-    // it is the file written to. When another file has taken the name meanwhile, the write went
-    // into the file that lost it: an error, and the next statement opens the name again.
-    bool noteOwnWrite();
-    // Steps a statement that writes: outside a transaction, between prepareWrite and
-    // noteOwnWrite. Returns SQLite's result code.
-    int stepWrite(sqlite3_stmt* statement);
-    // Takes the file's identity now. One taken within the tick of another program's last change
-    // may miss a change in the same tick: the next statement then reads no page from the cache.
-    void recordIdentity();
-
-    sqlite3* db_ = nullptr;
-    QString path_;
-    bool readOnly_ = false;
-    int busyTimeoutMs_ = 0;
-    FileIdentity identity_;
-    bool identityUnproven_ = false;
-    bool timesProve_ = true;  // whether the file system's times can prove the file unchanged
-    std::uint64_t generation_ = 0;
-    std::uint64_t stamp_ = 0;
-    TextEncoding encoding_ = TextEncoding::Utf8;
-    Statement dataVersion_;
+    std::unique_ptr<Engine> engine_;
+    SqliteEngine* sqlite_ = nullptr;  // the engine, when it is SQLite's
 };
 
 class Recordset;
+struct SourceShape;
 
 // The field of one column at the recordset's current row (or of the row being added).
 class Field {
@@ -164,7 +127,8 @@ private:
 
 class Recordset {
 public:
-    Recordset() = default;
+    Recordset();
+    ~Recordset();
     Recordset(const Recordset&) = delete;
     Recordset& operator=(const Recordset&) = delete;
 
@@ -223,25 +187,16 @@ private:
     void requireUpdatable() const;
     void requireCurrentRow() const;
     int columnIndex(const QString& name) const;
-    sqlite3_stmt* prepareSource(sqlite3* db, const std::vector<QString>& parameters,
-                                std::vector<std::string>& boundBytes);
     void startRows();
     void readAnew();
-    void readRows(sqlite3_stmt* statement, bool withRowIds);
-    void noteOwnChange(KeptRowsRule::OwnChange change);
     void describeSource();
-    void countRows(sqlite3* db);
-    sqlite3_stmt* insertStatement(sqlite3* db, const std::vector<int>& setColumns);
+    void noteOwnChange(KeptRowsRule::OwnChange change);
 
     Connection* connection_ = nullptr;
     QString source_;
     LockType lockType_ = adLockReadOnly;
     bool keepsRows_ = true;
-    std::uint64_t generation_ = 0;  // the connection's, when the rows were read
-    QString table_;                 // the table rows are added to and removed from; empty when none
-    QString rowIdName_;             // how that table's row id is named in a statement
-    std::vector<QString> columnNames_;
-    std::vector<bool> numericColumns_;  // parallel to the names: would store text as a number
+    std::unique_ptr<SourceShape> shape_;            // what the source reads, as last described
     std::vector<std::vector<FieldValue>> columns_;  // column-major: columns_[column][row]
     std::vector<std::int64_t> rowIds_;              // parallel to the rows, when updatable
     int countedRows_ = 0;                           // when the rows are not kept
@@ -250,16 +205,10 @@ private:
     bool currentDeleted_ = false;
     // Whether the rows kept are still those a fresh read would give.
     KeptRowsRule kept_;
-    QString sourceTable_;  // the table the source reads directly; empty for a view
     std::uint64_t version_ = 0;
     std::optional<std::vector<std::optional<FieldValue>>>
-        pendingRow_;    // set between AddNew and Update
-    Statement insert_;  // kept for rows of one shape
-    std::vector<int> insertColumns_;
-    struct {
-        std::vector<int> columns;
-        std::vector<std::string> bytes;
-    } insertScratch_;
+        pendingRow_;               // set between AddNew and Update
+    std::vector<int> setColumns_;  // scratch for Update: a bulk insert allocates nothing per row
 };
 
 }  // namespace vorelta

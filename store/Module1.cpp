@@ -34,9 +34,8 @@ void OpenKeyStore(Module1& state, const QString& connectionString) {
 
 void StartOpeningKeyStore(Module1& state, const QString& connectionString) {
     try {
-        state.opening = std::async(std::launch::async, [&state, connectionString] {
-            OpenNow(state, connectionString);
-        });
+        state.opening = std::async(
+            std::launch::async, [&state, connectionString] { OpenNow(state, connectionString); });
     } catch (const std::system_error&) {
         // No thread to be had: the store is opened in line when it is needed.
     }

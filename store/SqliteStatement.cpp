@@ -175,4 +175,8 @@ bool IsEmptyDatabase(sqlite3* db) {
     return sqlite3_step(pages.get()) == SQLITE_ROW && sqlite3_column_int64(pages.get(), 0) == 0;
 }
 
+void StatementDeleter::operator()(sqlite3_stmt* statement) const {
+    sqlite3_finalize(statement);
+}
+
 }  // namespace vorelta
