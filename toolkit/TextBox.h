@@ -4,8 +4,7 @@
 #include <vector>
 
 #include "base/Text.h"
-
-class QTextBlock;
+#include "toolkit/TextBoxDocument.h"  // the format of document(), for code that reads it
 
 namespace vorelta {
 
@@ -64,17 +63,14 @@ protected:
     QMimeData* createMimeDataFromSelection() const override;
 
 private:
+    // Answers assistive technology in text() offsets, and edits by them through replaceText.
     friend class TextBoxAccessible;
 
     void render(const QString& text);
     void onContentsChange(int position, int removed, int added);
-    QString readRange(int from, int to, int& breaks, std::vector<int>& softBreaks,
-                      std::vector<int>& lineSeparators) const;
     qsizetype textOffsetOf(int position) const;
     int documentPosition(qsizetype textOffset) const;
-    int stepAlongLine(int position, int units) const;
     bool isSoftBreakAt(int position) const;
-    bool isNeedlessSoftBreak(int separator) const;
 
     void insertLineBreak();
     bool deleteCharacter(const QKeyEvent* event);
@@ -94,19 +90,5 @@ private:
     bool emptyPieceLeft_ = false;
     std::vector<TextRun> marks_;
 };
-
-// Text as a text box holds it (CR LF breaks, marks for lone breaks) <-> the text it shows.
-namespace textbox {
-// Lines longer than this many code units are laid out in pieces of this length.
-inline constexpr int kPieceLength = 1000;
-
-// True when every CR and LF in the text belongs to a CR LF pair and no Unicode line or
-// paragraph separator occurs: then the text can be shown as plain lines.
-bool HasOnlyPairedBreaks(const QString& text);
-
-// True when the separator before the block is a soft break: the block goes on with the line of
-// the block before it.
-bool FollowsSoftBreak(const QTextBlock& block);
-}  // namespace textbox
 
 }  // namespace vorelta

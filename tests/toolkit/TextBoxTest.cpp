@@ -13,6 +13,7 @@
 
 #include "tests/support/Input.h"
 #include "toolkit/TextBox.h"
+#include "toolkit/TextBoxDocument.h"
 
 namespace vorelta {
 namespace {
@@ -31,16 +32,22 @@ TEST_F(TextBoxTest, WhatCodeWritesReadsBackExactly) {
         QStringLiteral("a\nb"),
         QStringLiteral("a\r\n"),
         QStringLiteral("\r\n\r\n"),
+        QStringLiteral("a\r\nb\r\n"),
         QStringLiteral("a\n\rb"),
+        QStringLiteral("a\n\r"),
+        QStringLiteral("a\r\rb"),
         QStringLiteral("\r"),
         QStringLiteral("\r\r\n\n"),
         QStringLiteral(u"x\u2028y\u2029z"),
+        QStringLiteral(u"a\u2028"),
         QStringLiteral(u"non\u00a0breaking \u3000 full-width blank"),
         QStringLiteral(u"短信\t内容 😀"),
     };
     for (const QString& sample : samples) {
         box.setText(sample);
         EXPECT_EQ(box.text(), sample) << sample.toStdString();
+        // Only a CR LF pair breaks the line on the screen; any other break shows as a mark.
+        EXPECT_EQ(box.document()->toPlainText().count(u'\n'), sample.count(kLineBreak));
     }
 }
 
@@ -464,14 +471,6 @@ TEST(TextBoxFocusTest, TabMovesOnAndTypesNothing) {
     QTest::keyClick(box, Qt::Key_Tab);
     EXPECT_TRUE(button->hasFocus());
     EXPECT_EQ(box->text(), QString());
-}
-
-TEST(TextBoxBreaksTest, PairedBreaksAreToldFromLoneOnes) {
-    EXPECT_TRUE(textbox::HasOnlyPairedBreaks(QString()));
-    EXPECT_TRUE(textbox::HasOnlyPairedBreaks(QStringLiteral("a\r\nb\r\n")));
-    EXPECT_FALSE(textbox::HasOnlyPairedBreaks(QStringLiteral("a\r\rb")));
-    EXPECT_FALSE(textbox::HasOnlyPairedBreaks(QStringLiteral("a\n\r")));
-    EXPECT_FALSE(textbox::HasOnlyPairedBreaks(QStringLiteral(u"a\u2028")));
 }
 
 }  // namespace
