@@ -1,0 +1,77 @@
+-- Prepares a PostgreSQL database (version 14 or later) to hold the keyword list that Vorelta
+-- shares across an office. Run it as a superuser, or as the database's owner with the right to
+-- create roles, while connected to the keyword database:
+--
+--     psql -d keywords -f setup.sql
+--
+-- It may be run again: what exists already is kept, keywords included.
+--
+-- Access goes through two group roles that cannot log in themselves; give each person a login
+-- role of their own in one of them, so that a password can be changed or withdrawn per person:
+--
+--     CREATE ROLE alice LOGIN PASSWORD 'change me' IN ROLE vorelta_editor;  -- may edit keywords
+--     CREATE ROLE bob   LOGIN PASSWORD 'change me' IN ROLE vorelta_reader;  -- checks messages
+--
+--     GRANT vorelta_editor TO bob;     -- later: bob may edit too
+--     REVOKE vorelta_editor FROM bob;
+--
+-- Each Vorelta then names its server in the file vorelta.conf beside the program:
+--
+--     [keywords]
+--     database=postgresql://alice@db.example.org/keywords
+--
+-- A password is better kept in the user's libpq password file (~/.pgpass, mode 0600) than in
+-- vorelta.conf.
+
+\set ON_ERROR_STOP on
+
+BEGIN;
+
+-- The keyword list: one keyword a row, as in key.mdb.
+CREATE TABLE IF NOT EXISTS public.keys (keyname text);
+
+-- Every running Vorelta listens on this channel and reads the list again when it changes. One
+-- notification a statement, whatever the number of rows: a bulk import or a TRUNCATE makes the
+-- programs reload once, not once a row.
+CREATE OR REPLACE FUNCTION public.vorelta_keys_notify() RETURNS trigger
+LANGUAGE plpgsql AS $$
+BEGIN
+    PERFORM pg_notify('vorelta_keys', '');
+    RETURN NULL;
+END
+$$;
+
+CREATE OR REPLACE TRIGGER vorelta_keys_changed
+    AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON public.keys
+    FOR EACH STATEMENT EXECUTE FUNCTION public.vorelta_keys_notify();
+
+-- Roles belong to the whole server, so they may exist already from another keyword database.
+DO $$
+BEGIN
+    IF NOT EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = 'vorelta_editor') THEN
+        CREATE ROLE vorelta_editor NOLOGIN;
+    END IF;
+    IF NOT EXISTS (SELECT FROM pg_catalog.pg_roles WHERE rolname = 'vorelta_reader') THEN
+        CREATE ROLE vorelta_reader NOLOGIN;
+    END IF;
+END
+$$;
+
+COMMENT ON ROLE vorelta_editor IS 'Vorelta users who may add, change and delete keywords';
+COMMENT ON ROLE vorelta_reader IS 'Vorelta users who check messages against the keywords';
+
+-- Nobody else reads the list; the grants hold even where PUBLIC has lost its default rights to
+-- connect and to use the schema.
+REVOKE ALL ON public.keys FROM PUBLIC;
+GRANT SELECT, INSERT, UPDATE, DELETE ON public.keys TO vorelta_editor;
+GRANT SELECT ON public.keys TO vorelta_reader;
+GRANT USAGE ON SCHEMA public TO vorelta_editor, vorelta_reader;
+
+DO $$
+BEGIN
+    EXECUTE format('GRANT CONNECT ON DATABASE %I TO vorelta_editor, vorelta_reader',
+                   current_database());
+END
+$$;
+
+COMMIT;
