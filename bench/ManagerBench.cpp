@@ -110,11 +110,12 @@ void InsertClick(benchmark::State& state) {
 void StoreKeywords(benchmark::State& state) {
     const std::vector<QStringView> lines = KeywordLines(TheWorkload().typed);
     std::int32_t added = 0;
+    std::vector<std::size_t> refused;
     for (auto _ : state) {
         state.PauseTiming();
         Program program;
         state.ResumeTiming();
-        StoreNewKeywords(program.state, lines, added);
+        StoreNewKeywords(program.state, lines, added, refused);
     }
     state.counters["added"] = added;
 }

@@ -1,4 +1,5 @@
 #include "store/Engine.h"
+#include "store/PgEngine.h"
 #include "store/SqliteEngine.h"
 #include "store/SqliteStatement.h"
 

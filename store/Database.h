@@ -45,6 +45,7 @@ enum DataErrorNumber {
     adErrBadConnectionString = 3706,  // no data source in the connection string
     adErrFileNotFound = 53,           // no file has the database's name any more
     adErrFileReplaced = 75,           // another file took the database's name during a write
+    adErrTextNotStorable = 3421,      // the database has no form for this text
 };
 
 // A prepared statement, finalized when its holder goes.
@@ -67,10 +68,12 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     // Opens the database named by "Data Source=" in the connection string, which is its last
-    // setting: the path is the whole rest of the string. The file must exist and be a
-    // database: it is never created here. Two settings more are understood:
-    // "Mode=Read" opens the file for reading only, and "Busy Timeout=<ms>" sets how long each
-    // statement waits for a lock another program holds (5000 ms when not given).
+    // setting: the whole rest of the string. With "Provider=PostgreSQL" that is a libpq
+    // connection string or URI of the server holding the table; otherwise it is the path of a
+    // SQLite file, which must exist and be a database: it is never created here. For a file two
+    // settings more are understood: "Mode=Read" opens it for reading only, and
+    // "Busy Timeout=<ms>" sets how long each statement waits for a lock another program holds
+    // (5000 ms when not given).
     void Open(const QString& connectionString, const QString& userId = {},
               const QString& password = {}, int options = adOptionUnspecified);
     bool IsOpen() const;

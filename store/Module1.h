@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdint>
 #include <future>
+#include <optional>
 
 #include "store/Database.h"
 
@@ -21,8 +22,15 @@ inline const QString kKeynameField = QStringLiteral("keyname");
 
 // The full path of key.mdb in the program directory.
 QString KeyDatabasePath(const QString& appPath);
-// The connection string for key.mdb in the program directory.
+// The keyword server that vorelta.conf in the program directory names (its [keywords] database,
+// a libpq connection string or URI); none without the file or the setting.
+std::optional<QString> KeywordServer(const QString& appPath);
+// The connection string for the keywords: the server vorelta.conf names, or else key.mdb in the
+// program directory.
 QString ConnectionString(const QString& appPath);
+// Where start-up failures say the keywords were looked for: key.mdb's full path; nothing for a
+// server, which the failure itself names.
+QString KeyStoreLocation(const QString& appPath);
 
 struct Module1 {
     Module1() = default;

@@ -31,8 +31,6 @@ QString QuoteIdentifier(QString name) {
     return QChar(u'"') + name.replace(QChar(u'"'), QStringLiteral("\"\"")) + QChar(u'"');
 }
 
-namespace {
-
 // The table or view a "select ... from <name> ..." statement reads, unquoted; empty when the
 // source has no such form.
 QString SourceObjectOf(const QString& source) {
@@ -51,7 +49,6 @@ QString SourceObjectOf(const QString& source) {
     return {};
 }
 
-}  // namespace
 
 // The columns a table really has, hidden ones included, with their declared types.
 TableColumns ColumnsOf(sqlite3* db, const QString& table) {

@@ -12,6 +12,9 @@
 namespace vorelta {
 
 QString QuoteIdentifier(QString name);
+// The table or view a "select ... from <name> ..." statement reads, unquoted; empty when the
+// source has no such form.
+QString SourceObjectOf(const QString& source);
 
 struct TableColumns {
     QStringList names;

@@ -46,7 +46,8 @@ Rows RowsOfClicks(int clicks) {
     for (int click = 0; click < kClicks; ++click) {
         const QString text = ClickText(click);
         std::int32_t added = 0;
-        StoreNewKeywords(state, KeywordLines(text), added);
+        std::vector<std::size_t> refused;
+        StoreNewKeywords(state, KeywordLines(text), added, refused);
         if (write(report, "c", 1) != 1) {
             _exit(2);
         }

@@ -206,8 +206,9 @@ void edit::Command1_Click() {
         return;
     }
     std::int32_t added = 0;
+    std::vector<std::size_t> refused;
     try {
-        StoreNewKeywords(state_, lines, added);
+        StoreNewKeywords(state_, lines, added, refused);
     } catch (...) {
         // What was stored before the error counts and shows; the typed text stays for a retry.
         // With nothing stored the list is not read again: after a lock held too long that
@@ -220,6 +221,15 @@ void edit::Command1_Click() {
         throw;
     }
     ShowInsertResult(added, true);
+    if (!refused.empty()) {
+        QStringList named;
+        for (const std::size_t line : refused) {
+            named << QStringLiteral(u"第%1行：%2").arg(line).arg(lines[line - 1].toString());
+        }
+        boxes_.MsgBox(QStringLiteral(u"以下各行含有无效的 Unicode 字符（单独的代理项），"
+                                     u"关键字服务器无法保存，没有存入：\r\n") +
+                      named.join(kLineBreak));
+    }
 }
 
 void edit::ShowInsertResult(std::int32_t added, bool rereadList) {

@@ -124,7 +124,8 @@ std::vector<bool> LinesToStore(const std::vector<QStringView>& typed,
     return toStore;
 }
 
-void InsertKeywords(Module1& state, const std::vector<QStringView>& lines, std::int32_t& added) {
+void InsertKeywords(Module1& state, const std::vector<QStringView>& lines, std::int32_t& added,
+                    std::vector<std::size_t>& refusedLines) {
     std::vector<QStringView> trimmed;
     trimmed.reserve(lines.size());
     for (const QStringView line : lines) {
@@ -142,9 +143,16 @@ void InsertKeywords(Module1& state, const std::vector<QStringView>& lines, std::
         }
         state.KeyRecordset.AddNew();
         state.KeyRecordset.Fields(kKeynameField).SetValue(trimmed[line].toString());
-        // A row the database drops (a trigger, a conflict clause) is not counted.
-        if (state.KeyRecordset.Update()) {
-            ++added;
+        try {
+            // A row the database drops (a trigger, a conflict clause) is not counted.
+            if (state.KeyRecordset.Update()) {
+                ++added;
+            }
+        } catch (const RuntimeError& error) {
+            if (error.number() != adErrTextNotStorable) {
+                throw;
+            }
+            refusedLines.push_back(line + 1);
         }
     }
 }
@@ -185,12 +193,14 @@ std::vector<QStringView> KeywordLines(QStringView text) {
     return lines;
 }
 
-void StoreNewKeywords(Module1& state, const std::vector<QStringView>& lines, std::int32_t& added) {
+void StoreNewKeywords(Module1& state, const std::vector<QStringView>& lines, std::int32_t& added,
+                      std::vector<std::size_t>& refusedLines) {
     added = 0;
+    refusedLines.clear();
     state.KeyConnection.BeginTrans();
     std::exception_ptr failure;
     try {
-        InsertKeywords(state, lines, added);
+        InsertKeywords(state, lines, added, refusedLines);
     } catch (...) {
         failure = std::current_exception();
     }

@@ -84,7 +84,9 @@ bool main::Load() {
 }
 
 void main::reportStartupFailure(const RuntimeError& error) {
-    boxes_.MsgBox(ErrorReportText(error) + QStringLiteral("\r\n\r\n") + KeyDatabasePath(appPath_));
+    const QString where = KeyStoreLocation(appPath_);
+    boxes_.MsgBox(ErrorReportText(error) +
+                  (where.isEmpty() ? QString() : QStringLiteral("\r\n\r\n") + where));
 }
 
 void main::Form_Load() {

@@ -1,0 +1,508 @@
+#include "store/PgEngine.h"
+
+#include <libpq-fe.h>
+
+#include <QStringList>
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "store/SourceSql.h"
+#include "store/SqliteStatement.h"
+
+namespace vorelta {
+
+namespace {
+
+// The channel the server's triggers notify, and the table an insert holds.
+constexpr const char* kChannel = "vorelta_keys";
+const QString kKeywordTable = QStringLiteral("keys");
+
+// Error numbers as the data-access runtime had them for a server behind ODBC.
+constexpr int kConnectionFailed = 3151;
+constexpr int kNoPermission = 3033;
+constexpr int kServerError = 3146;
+constexpr int kMissingTable = 3078;
+
+const QString kUnreachable = QStringLiteral(u"无法连接关键字服务器");
+
+// A row id from a ctid "(block,offset)": the block above the 16 bits of the offset.
+std::int64_t RowIdOf(const char* ctid) {
+    long long block = 0;
+    int offset = 0;
+    std::sscanf(ctid, "(%lld,%d)", &block, &offset);
+    return std::int64_t(block) << 16 | std::int64_t(offset & 0xFFFF);
+}
+
+QString CtidOf(std::int64_t rowId) {
+    return QStringLiteral("(%1,%2)").arg(rowId >> 16).arg(rowId & 0xFFFF);
+}
+
+bool IsNumericType(unsigned type) {
+    switch (type) {
+        case 20:    // int8
+        case 21:    // int2
+        case 23:    // int4
+        case 26:    // oid
+        case 700:   // float4
+        case 701:   // float8
+        case 790:   // money
+        case 1700:  // numeric
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The server stores UTF-8, which has no form for half of a surrogate pair.
+bool IsValidUnicode(QStringView text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (text[i].isSurrogate()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A value in COPY's text format.
+void AppendCopyValue(const FieldValue& value, QByteArray& out) {
+    if (!value) {
+        out += "\\N";
+        return;
+    }
+    for (const char c : value->toUtf8()) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
+}  // namespace
+
+// A result that clears itself.
+class PgEngine::Result {
+public:
+    explicit Result(PGresult* result) : result_(result) {}
+    Result(Result&& other) noexcept : result_(std::exchange(other.result_, nullptr)) {}
+    ~Result() { PQclear(result_); }
+    PGresult* get() const { return result_; }
+    int rows() const { return PQntuples(result_); }
+    FieldValue value(int row, int column) const {
+        if (PQgetisnull(result_, row, column)) {
+            return std::nullopt;
+        }
+        return QString::fromUtf8(PQgetvalue(result_, row, column),
+                                 PQgetlength(result_, row, column));
+    }
+
+private:
+    PGresult* result_;
+};
+
+PgEngine::PgEngine(QString conninfo) : conninfo_(std::move(conninfo)) {
+    connect();
+}
+
+PgEngine::~PgEngine() {
+    drop();
+}
+
+void PgEngine::drop() {
+    PQfinish(conn_);
+    conn_ = nullptr;
+    pendingRows_.clear();
+}
+
+// The text is given whole to libpq, a connection string or a URI: TLS, several hosts, the
+// password file and the service file work as in every libpq program. The server speaks UTF-8
+// to us whatever the user's settings; a server that stops answering is noticed by keepalives
+// unless the connection string says otherwise.
+void PgEngine::connect() {
+    drop();
+    QStringList keywords{QStringLiteral("dbname"), QStringLiteral("client_encoding"),
+                         QStringLiteral("fallback_application_name")};
+    QStringList values{conninfo_, QStringLiteral("UTF8"), QStringLiteral("Vorelta")};
+    if (PQconninfoOption* given = PQconninfoParse(conninfo_.toUtf8().constData(), nullptr)) {
+        for (const char* keepalive : {"keepalives_idle", "keepalives_interval", "keepalives_count"}) {
+            bool set = false;
+            for (PQconninfoOption* option = given; option->keyword; ++option) {
+                set = set || (qstrcmp(option->keyword, keepalive) == 0 && option->val);
+            }
+            if (!set) {
+                keywords << QLatin1String(keepalive);
+                values << QLatin1String(qstrcmp(keepalive, "keepalives_count") == 0 ? "3" : "10");
+            }
+        }
+        PQconninfoFree(given);
+    }
+    std::vector<QByteArray> keywordBytes, valueBytes;
+    std::vector<const char*> keywordArray, valueArray;
+    for (qsizetype i = 0; i < keywords.size(); ++i) {
+        keywordBytes.push_back(keywords[i].toUtf8());
+        valueBytes.push_back(values[i].toUtf8());
+    }
+    for (std::size_t i = 0; i < keywordBytes.size(); ++i) {
+        keywordArray.push_back(keywordBytes[i].constData());
+        valueArray.push_back(valueBytes[i].constData());
+    }
+    keywordArray.push_back(nullptr);
+    valueArray.push_back(nullptr);
+    conn_ = PQconnectdbParams(keywordArray.data(), valueArray.data(), 1);
+    if (PQstatus(conn_) != CONNECTION_OK) {
+        const RuntimeError error = unreachable();
+        drop();
+        lost_ = true;
+        throw error;
+    }
+    lost_ = false;
+    ++generation_;
+    ++stamp_;
+    run(QStringLiteral("listen %1").arg(QLatin1String(kChannel)));
+}
+
+QString PgEngine::serverName() const {
+    if (!conn_) {
+        return {};
+    }
+    const auto text = [](const char* value) { return QString::fromUtf8(value ? value : ""); };
+    return QStringLiteral(u"服务器 %1，端口 %2，数据库 %3")
+        .arg(text(PQhost(conn_)), text(PQport(conn_)), text(PQdb(conn_)));
+}
+
+RuntimeError PgEngine::unreachable() const {
+    const QString reason = conn_ ? QString::fromUtf8(PQerrorMessage(conn_)).trimmed() : QString();
+    return RuntimeError(kConnectionFailed,
+                        kUnreachable + QStringLiteral(u"：") + reason + QStringLiteral("\r\n") +
+                            serverName());
+}
+
+RuntimeError PgEngine::errorOf(PGresult* result) const {
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const QString reason =
+        QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn_)).trimmed();
+    if (!state || PQstatus(conn_) != CONNECTION_OK) {
+        return unreachable();
+    }
+    if (qstrcmp(state, "42501") == 0) {
+        return RuntimeError(kNoPermission,
+                            QStringLiteral(u"没有修改关键字库的权限：") + reason);
+    }
+    if (qstrcmp(state, "42P01") == 0) {
+        return RuntimeError(kMissingTable,
+                            kUnreachable + QStringLiteral(u"的关键字表 keys：服务器上没有这张表（") +
+                                reason + QStringLiteral(u"）\r\n") + serverName());
+    }
+    return RuntimeError(kServerError, QStringLiteral(u"关键字服务器报告错误：") + reason);
+}
+
+PgEngine::Result PgEngine::run(const QString& sql, const std::vector<QString>& parameters) {
+    std::vector<FieldValue> values(parameters.begin(), parameters.end());
+    return runOn(sql, values);
+}
+
+PgEngine::Result PgEngine::runOn(const QString& sql, const std::vector<FieldValue>& parameters) {
+    if (!conn_ || lost_) {
+        throw unreachable();
+    }
+    std::vector<QByteArray> bytes;
+    std::vector<const char*> values;
+    bytes.reserve(parameters.size());
+    for (const FieldValue& parameter : parameters) {
+        bytes.push_back(parameter ? parameter->toUtf8() : QByteArray());
+        values.push_back(parameter ? bytes.back().constData() : nullptr);
+    }
+    Result result(PQexecParams(conn_, sql.toUtf8().constData(), int(values.size()), nullptr,
+                               values.data(), nullptr, nullptr, 0));
+    const ExecStatusType status = PQresultStatus(result.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        if (PQstatus(conn_) != CONNECTION_OK) {
+            lost_ = true;
+            ++stamp_;
+        }
+        throw errorOf(result.get());
+    }
+    return result;
+}
+
+bool PgEngine::takeNotifications() {
+    if (!conn_ || lost_ || !PQconsumeInput(conn_) || PQstatus(conn_) != CONNECTION_OK) {
+        lost_ = true;
+        ++stamp_;
+        return false;
+    }
+    const int own = PQbackendPID(conn_);
+    while (PGnotify* notification = PQnotifies(conn_)) {
+        // A change of this session's own is followed by the kept rows themselves.
+        if (notification->be_pid != own) {
+            ++notifications_;
+        }
+        PQfreemem(notification);
+    }
+    return true;
+}
+
+void PgEngine::follow() {
+    if (inTransaction()) {
+        return;
+    }
+    if (!takeNotifications()) {
+        connect();
+    }
+}
+
+StoreEvidence PgEngine::evidence() {
+    takeNotifications();
+    return {stamp_, notifications_, ownChanges_, provable_ && !lost_};
+}
+
+void PgEngine::begin() {
+    follow();
+    run(QStringLiteral("begin"));
+    try {
+        // Share row exclusive: other inserts and deletes wait, reads go on.
+        run(QStringLiteral("lock table %1 in share row exclusive mode").arg(kKeywordTable));
+    } catch (...) {
+        rollback();
+        throw;
+    }
+    // While the lock was awaited others may have committed, and a session in a transaction is
+    // told of no commit: the rows are read again under the lock.
+    ++stamp_;
+}
+
+bool PgEngine::commit() {
+    if (!inTransaction()) {
+        ++stamp_;
+        pendingRows_.clear();
+        return false;
+    }
+    try {
+        flushPendingRows();
+        run(QStringLiteral("commit"));
+    } catch (...) {
+        ++stamp_;
+        pendingRows_.clear();
+        throw;
+    }
+    return true;
+}
+
+void PgEngine::rollback() {
+    ++stamp_;
+    pendingRows_.clear();
+    if (conn_ && !lost_) {
+        run(QStringLiteral("rollback"));
+    }
+}
+
+bool PgEngine::inTransaction() const {
+    if (!conn_ || lost_) {
+        return false;
+    }
+    const PGTransactionStatusType status = PQtransactionStatus(conn_);
+    return status == PQTRANS_INTRANS || status == PQTRANS_INERROR || status == PQTRANS_ACTIVE;
+}
+
+SourceShape PgEngine::describe(const QString& source, const std::vector<QString>& /*parameters*/,
+                               bool updatable) {
+    if (!conn_ || lost_) {
+        throw unreachable();
+    }
+    Result prepared(PQprepare(conn_, "", source.toUtf8().constData(), 0, nullptr));
+    if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) {
+        throw errorOf(prepared.get());
+    }
+    Result described(PQdescribePrepared(conn_, ""));
+    if (PQresultStatus(described.get()) != PGRES_COMMAND_OK) {
+        throw errorOf(described.get());
+    }
+    SourceShape shape;
+    const int fields = PQnfields(described.get());
+    for (int c = 0; c < fields; ++c) {
+        shape.columns.push_back(QString::fromUtf8(PQfname(described.get(), c)));
+        shape.numeric.push_back(IsNumericType(PQftype(described.get(), c)));
+    }
+    if (fields > 0 && PQftable(described.get(), 0) != 0) {
+        // Only a table read directly keeps its rows; a view's may follow the clock.
+        const Result table =
+            run(QStringLiteral("select relname from pg_class where oid = $1 and relkind in "
+                               "('r', 'p')"),
+                {QString::number(PQftable(described.get(), 0))});
+        if (table.rows() == 1 &&
+            table.value(0, 0)->compare(SourceObjectOf(source), Qt::CaseInsensitive) == 0) {
+            shape.sourceTable = *table.value(0, 0);
+        }
+    }
+    shape.table = updatable ? shape.sourceTable : QString();
+    shape.rowIdName = shape.table.isEmpty() ? QString() : QStringLiteral("ctid");
+    shape.generation = generation_;
+    return shape;
+}
+
+// Every change of the table notifies: a statement-level trigger on insert, update, delete and
+// truncate that notifies the channel, and an event trigger for a table dropped and made again.
+bool PgEngine::notifiedOfEveryChange() {
+    const Result triggers = run(QStringLiteral(
+        "select exists (select from pg_trigger t join pg_proc p on p.oid = t.tgfoid "
+        "where t.tgrelid = to_regclass('keys') and t.tgenabled <> 'D' "
+        "and t.tgtype & 61 = 60 and p.prosrc like '%vorelta_keys%') "
+        "and exists (select from pg_event_trigger e join pg_proc p on p.oid = e.evtfoid "
+        "where e.evtenabled <> 'D' and e.evtevent = 'ddl_command_end' "
+        "and p.prosrc like '%vorelta_keys%')"));
+    return triggers.rows() == 1 && triggers.value(0, 0) == QStringLiteral("t");
+}
+
+SourceTraits PgEngine::read(const QString& source, const std::vector<QString>& parameters,
+                            bool updatable, std::size_t expectedRows, SourceShape& shape,
+                            SourceRows rows) {
+    shape = describe(source, parameters, updatable);
+    const bool withRowIds = !shape.rowIdName.isEmpty();
+    const Result result = run(withRowIds ? WithRowId(source, shape.rowIdName) : source, parameters);
+    const int first = withRowIds ? 1 : 0;
+    const int count = result.rows();
+    rows.columns.assign(shape.columns.size(), {});
+    rows.rowIds.clear();
+    for (auto& column : rows.columns) {
+        column.reserve(std::max(expectedRows, std::size_t(count)));
+    }
+    if (withRowIds) {
+        rows.rowIds.reserve(std::size_t(count));
+    }
+    for (int row = 0; row < count; ++row) {
+        if (withRowIds) {
+            rows.rowIds.push_back(RowIdOf(PQgetvalue(result.get(), row, 0)));
+        }
+        for (std::size_t c = 0; c < shape.columns.size(); ++c) {
+            rows.columns[c].push_back(result.value(row, first + int(c)));
+        }
+    }
+    provable_ = notifiedOfEveryChange();
+    // A row the server adds may land in any free place of the table, not last: the rows are
+    // read again after an insert of the program's own.
+    return {!shape.sourceTable.isEmpty(), false, true};
+}
+
+int PgEngine::count(const QString& source, const std::vector<QString>& parameters) {
+    const Result result =
+        run(QStringLiteral("select count(*) from (%1) as counted").arg(source), parameters);
+    return result.value(0, 0).value_or(QString()).toInt();
+}
+
+bool PgEngine::insert(const SourceShape& shape, const std::vector<int>& setColumns,
+                      const std::vector<std::optional<FieldValue>>& row, std::int64_t& rowId) {
+    std::vector<QString> names;
+    std::vector<FieldValue> values;
+    for (const int c : setColumns) {
+        const FieldValue& value = *row[std::size_t(c)];
+        if (value && !IsValidUnicode(*value)) {
+            throw RuntimeError(adErrTextNotStorable,
+                               QStringLiteral(u"关键字服务器只能保存有效的 Unicode 文字"));
+        }
+        names.push_back(QuoteIdentifier(shape.columns[std::size_t(c)]));
+        values.push_back(value);
+    }
+    ++ownChanges_;
+    if (inTransaction()) {
+        if (!pendingRows_.empty() && (pendingTable_ != shape.table || pendingColumns_ != names)) {
+            flushPendingRows();
+        }
+        pendingTable_ = shape.table;
+        pendingColumns_ = names;
+        pendingRows_.push_back(std::move(values));
+        rowId = 0;  // known once read: the rows are read again after an own insert
+        return true;
+    }
+    QStringList placeholders;
+    for (std::size_t i = 1; i <= values.size(); ++i) {
+        placeholders << QStringLiteral("$%1").arg(i);
+    }
+    const QString sql =
+        names.empty()
+            ? QStringLiteral("insert into %1 default values returning ctid")
+                  .arg(QuoteIdentifier(shape.table))
+            : QStringLiteral("insert into %1 (%2) values (%3) returning ctid")
+                  .arg(QuoteIdentifier(shape.table), QStringList(names.begin(), names.end()).join(u", "),
+                       placeholders.join(u", "));
+    const Result result = runOn(sql, values);
+    if (result.rows() == 0) {
+        return false;
+    }
+    rowId = RowIdOf(PQgetvalue(result.get(), 0, 0));
+    return true;
+}
+
+// The rows gathered in the transaction, in one COPY: a hundred thousand lines cost one round
+// trip, not a hundred thousand. A row the server drops (a trigger) fails the whole insert
+// rather than be counted as stored.
+void PgEngine::flushPendingRows() {
+    if (pendingRows_.empty()) {
+        return;
+    }
+    const std::size_t expected = pendingRows_.size();
+    QStringList columns(pendingColumns_.begin(), pendingColumns_.end());
+    const QString sql = QStringLiteral("copy %1 (%2) from stdin")
+                            .arg(QuoteIdentifier(pendingTable_), columns.join(u", "));
+    Result started(PQexec(conn_, sql.toUtf8().constData()));
+    if (PQresultStatus(started.get()) != PGRES_COPY_IN) {
+        pendingRows_.clear();
+        throw errorOf(started.get());
+    }
+    QByteArray data;
+    for (const std::vector<FieldValue>& row : pendingRows_) {
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            if (c > 0) {
+                data += '\t';
+            }
+            AppendCopyValue(row[c], data);
+        }
+        data += '\n';
+        if (data.size() > (1 << 20)) {
+            PQputCopyData(conn_, data.constData(), int(data.size()));
+            data.clear();
+        }
+    }
+    pendingRows_.clear();
+    if (PQputCopyData(conn_, data.constData(), int(data.size())) != 1 ||
+        PQputCopyEnd(conn_, nullptr) != 1) {
+        lost_ = PQstatus(conn_) != CONNECTION_OK;
+        throw unreachable();
+    }
+    Result done(PQgetResult(conn_));
+    while (PGresult* more = PQgetResult(conn_)) {
+        PQclear(more);
+    }
+    if (PQresultStatus(done.get()) != PGRES_COMMAND_OK) {
+        throw errorOf(done.get());
+    }
+    if (std::size_t(QByteArray(PQcmdTuples(done.get())).toULongLong()) != expected) {
+        throw RuntimeError(kServerError,
+                           QStringLiteral(u"关键字服务器没有收下全部关键字，这次插入什么也没有存入。"));
+    }
+}
+
+void PgEngine::remove(const SourceShape& shape, std::int64_t rowId) {
+    const Result result =
+        run(QStringLiteral("delete from %1 where ctid = $1::tid").arg(QuoteIdentifier(shape.table)),
+            {CtidOf(rowId)});
+    if (QByteArray(PQcmdTuples(result.get())) != "1") {
+        throw RowGone();
+    }
+    ++ownChanges_;
+}
+
+}  // namespace vorelta
