@@ -86,6 +86,10 @@ void Connection::Open(const QString& connectionString, const QString& /*userId*/
     if (settings.dataSource.isEmpty()) {
         throw BadConnectionString(QStringLiteral(u"连接字符串中没有指定数据源。"));
     }
+    if (settings.provider.compare(u"PostgreSQL", Qt::CaseInsensitive) == 0) {
+        engine_ = std::make_unique<PgEngine>(settings.dataSource);
+        return;
+    }
     auto sqlite = std::make_unique<SqliteEngine>(settings.dataSource, IsReadOnlyMode(settings.mode),
                                                  BusyTimeoutOf(settings.busyTimeout));
     sqlite_ = sqlite.get();

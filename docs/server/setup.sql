@@ -45,6 +45,28 @@ CREATE OR REPLACE TRIGGER vorelta_keys_changed
     AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON public.keys
     FOR EACH STATEMENT EXECUTE FUNCTION public.vorelta_keys_notify();
 
+-- A table dropped and made again fires no trigger of its own (its triggers go with it): an
+-- event trigger tells the programs of every change of the database's tables. Only a superuser
+-- may make one; without it Vorelta cannot know its list is unchanged and reads it anew before
+-- every check, which is exact but slower.
+CREATE OR REPLACE FUNCTION public.vorelta_keys_ddl_notify() RETURNS event_trigger
+LANGUAGE plpgsql AS $$
+BEGIN
+    PERFORM pg_notify('vorelta_keys', '');
+END
+$$;
+
+DO $$
+BEGIN
+    IF NOT EXISTS (SELECT FROM pg_catalog.pg_event_trigger WHERE evtname = 'vorelta_keys_ddl') THEN
+        CREATE EVENT TRIGGER vorelta_keys_ddl ON ddl_command_end
+            EXECUTE FUNCTION public.vorelta_keys_ddl_notify();
+    END IF;
+EXCEPTION WHEN insufficient_privilege THEN
+    RAISE NOTICE 'not a superuser: no event trigger, so Vorelta reads the list anew before every check';
+END
+$$;
+
 -- Roles belong to the whole server, so they may exist already from another keyword database.
 DO $$
 BEGIN
