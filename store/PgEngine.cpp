@@ -4,7 +4,6 @@
 
 #include <QStringList>
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 #include "store/SourceSql.h"
@@ -26,12 +25,19 @@ constexpr int kMissingTable = 3078;
 
 const QString kUnreachable = QStringLiteral(u"无法连接关键字服务器");
 
-// A row id from a ctid "(block,offset)": the block above the 16 bits of the offset.
+// A row id from a ctid "(block,offset)": the block above the 16 bits of the offset. Read by
+// hand: a million rows are read at every change.
 std::int64_t RowIdOf(const char* ctid) {
-    long long block = 0;
-    int offset = 0;
-    std::sscanf(ctid, "(%lld,%d)", &block, &offset);
-    return std::int64_t(block) << 16 | std::int64_t(offset & 0xFFFF);
+    std::int64_t block = 0;
+    std::int64_t offset = 0;
+    const char* at = ctid + 1;
+    for (; *at >= '0' && *at <= '9'; ++at) {
+        block = block * 10 + (*at - '0');
+    }
+    for (++at; *at >= '0' && *at <= '9'; ++at) {
+        offset = offset * 10 + (*at - '0');
+    }
+    return block << 16 | (offset & 0xFFFF);
 }
 
 QString CtidOf(std::int64_t rowId) {
@@ -125,7 +131,8 @@ PgEngine::~PgEngine() {
 void PgEngine::drop() {
     PQfinish(conn_);
     conn_ = nullptr;
-    pendingRows_.clear();
+    pendingRows_ = 0;
+    pendingData_.clear();
 }
 
 // The text is given whole to libpq, a connection string or a URI: TLS, several hosts, the
@@ -138,7 +145,8 @@ void PgEngine::connect() {
                          QStringLiteral("fallback_application_name")};
     QStringList values{conninfo_, QStringLiteral("UTF8"), QStringLiteral("Vorelta")};
     if (PQconninfoOption* given = PQconninfoParse(conninfo_.toUtf8().constData(), nullptr)) {
-        for (const char* keepalive : {"keepalives_idle", "keepalives_interval", "keepalives_count"}) {
+        for (const char* keepalive :
+             {"keepalives_idle", "keepalives_interval", "keepalives_count"}) {
             bool set = false;
             for (PQconninfoOption* option = given; option->keyword; ++option) {
                 set = set || (qstrcmp(option->keyword, keepalive) == 0 && option->val);
@@ -186,9 +194,8 @@ QString PgEngine::serverName() const {
 
 RuntimeError PgEngine::unreachable() const {
     const QString reason = conn_ ? QString::fromUtf8(PQerrorMessage(conn_)).trimmed() : QString();
-    return RuntimeError(kConnectionFailed,
-                        kUnreachable + QStringLiteral(u"：") + reason + QStringLiteral("\r\n") +
-                            serverName());
+    return RuntimeError(kConnectionFailed, kUnreachable + QStringLiteral(u"：") + reason +
+                                               QStringLiteral("\r\n") + serverName());
 }
 
 RuntimeError PgEngine::errorOf(PGresult* result) const {
@@ -199,13 +206,12 @@ RuntimeError PgEngine::errorOf(PGresult* result) const {
         return unreachable();
     }
     if (qstrcmp(state, "42501") == 0) {
-        return RuntimeError(kNoPermission,
-                            QStringLiteral(u"没有修改关键字库的权限：") + reason);
+        return RuntimeError(kNoPermission, QStringLiteral(u"没有修改关键字库的权限：") + reason);
     }
     if (qstrcmp(state, "42P01") == 0) {
-        return RuntimeError(kMissingTable,
-                            kUnreachable + QStringLiteral(u"的关键字表 keys：服务器上没有这张表（") +
-                                reason + QStringLiteral(u"）\r\n") + serverName());
+        return RuntimeError(
+            kMissingTable, kUnreachable + QStringLiteral(u"的关键字表 keys：服务器上没有这张表（") +
+                               reason + QStringLiteral(u"）\r\n") + serverName());
     }
     return RuntimeError(kServerError, QStringLiteral(u"关键字服务器报告错误：") + reason);
 }
@@ -281,14 +287,30 @@ void PgEngine::begin() {
         throw;
     }
     // While the lock was awaited others may have committed, and a session in a transaction is
-    // told of no commit: the rows are read again under the lock.
-    ++stamp_;
+    // told of no commit: unless the table's change count says nothing changed since the rows
+    // were read, they are read again under the lock.
+    const std::optional<std::int64_t> changes = changeCount();
+    if (!changes || !changesAtRead_ || *changes != *changesAtRead_) {
+        ++stamp_;
+    }
+}
+
+// The table's change count that the setup script's triggers keep; none without it.
+std::optional<std::int64_t> PgEngine::changeCount() {
+    const Result count = run(QStringLiteral(
+        "select pg_sequence_last_value(to_regclass('public.vorelta_keys_version'))"));
+    const FieldValue value = count.rows() == 1 ? count.value(0, 0) : std::nullopt;
+    if (!value) {
+        return std::nullopt;
+    }
+    return value->toLongLong();
 }
 
 bool PgEngine::commit() {
     if (!inTransaction()) {
         ++stamp_;
-        pendingRows_.clear();
+        pendingRows_ = 0;
+        pendingData_.clear();
         return false;
     }
     try {
@@ -296,7 +318,8 @@ bool PgEngine::commit() {
         run(QStringLiteral("commit"));
     } catch (...) {
         ++stamp_;
-        pendingRows_.clear();
+        pendingRows_ = 0;
+        pendingData_.clear();
         throw;
     }
     return true;
@@ -304,7 +327,8 @@ bool PgEngine::commit() {
 
 void PgEngine::rollback() {
     ++stamp_;
-    pendingRows_.clear();
+    pendingRows_ = 0;
+    pendingData_.clear();
     if (conn_ && !lost_) {
         run(QStringLiteral("rollback"));
     }
@@ -371,6 +395,7 @@ SourceTraits PgEngine::read(const QString& source, const std::vector<QString>& p
                             bool updatable, std::size_t expectedRows, SourceShape& shape,
                             SourceRows rows) {
     shape = describe(source, parameters, updatable);
+    changesAtRead_ = changeCount();  // before the rows: a change during the reading shows
     const bool withRowIds = !shape.rowIdName.isEmpty();
     const Result result = run(withRowIds ? WithRowId(source, shape.rowIdName) : source, parameters);
     const int first = withRowIds ? 1 : 0;
@@ -405,39 +430,42 @@ int PgEngine::count(const QString& source, const std::vector<QString>& parameter
 
 bool PgEngine::insert(const SourceShape& shape, const std::vector<int>& setColumns,
                       const std::vector<std::optional<FieldValue>>& row, std::int64_t& rowId) {
-    std::vector<QString> names;
-    std::vector<FieldValue> values;
     for (const int c : setColumns) {
         const FieldValue& value = *row[std::size_t(c)];
         if (value && !IsValidUnicode(*value)) {
             throw RuntimeError(adErrTextNotStorable,
                                QStringLiteral(u"关键字服务器只能保存有效的 Unicode 文字"));
         }
-        names.push_back(QuoteIdentifier(shape.columns[std::size_t(c)]));
-        values.push_back(value);
     }
+    const QString& target = targetOf(shape, setColumns);
     ++ownChanges_;
-    if (inTransaction()) {
-        if (!pendingRows_.empty() && (pendingTable_ != shape.table || pendingColumns_ != names)) {
+    if (inTransaction() && !setColumns.empty()) {
+        if (pendingRows_ > 0 && pendingTarget_ != target) {
             flushPendingRows();
         }
-        pendingTable_ = shape.table;
-        pendingColumns_ = names;
-        pendingRows_.push_back(std::move(values));
+        pendingTarget_ = target;
+        for (std::size_t i = 0; i < setColumns.size(); ++i) {
+            if (i > 0) {
+                pendingData_ += '\t';
+            }
+            AppendCopyValue(*row[std::size_t(setColumns[i])], pendingData_);
+        }
+        pendingData_ += '\n';
+        ++pendingRows_;
         rowId = 0;  // known once read: the rows are read again after an own insert
         return true;
     }
+    std::vector<FieldValue> values;
     QStringList placeholders;
-    for (std::size_t i = 1; i <= values.size(); ++i) {
-        placeholders << QStringLiteral("$%1").arg(i);
+    for (const int c : setColumns) {
+        values.push_back(*row[std::size_t(c)]);
+        placeholders << QStringLiteral("$%1").arg(values.size());
     }
-    const QString sql =
-        names.empty()
-            ? QStringLiteral("insert into %1 default values returning ctid")
-                  .arg(QuoteIdentifier(shape.table))
-            : QStringLiteral("insert into %1 (%2) values (%3) returning ctid")
-                  .arg(QuoteIdentifier(shape.table), QStringList(names.begin(), names.end()).join(u", "),
-                       placeholders.join(u", "));
+    const QString sql = setColumns.empty()
+                            ? QStringLiteral("insert into %1 default values returning ctid")
+                                  .arg(QuoteIdentifier(shape.table))
+                            : QStringLiteral("insert into %1 values (%2) returning ctid")
+                                  .arg(target, placeholders.join(u", "));
     const Result result = runOn(sql, values);
     if (result.rows() == 0) {
         return false;
@@ -446,37 +474,34 @@ bool PgEngine::insert(const SourceShape& shape, const std::vector<int>& setColum
     return true;
 }
 
+// "table (columns)" for rows that set these columns, kept while rows of one shape follow.
+const QString& PgEngine::targetOf(const SourceShape& shape, const std::vector<int>& setColumns) {
+    if (target_.isEmpty() || targetTable_ != shape.table || targetColumns_ != setColumns) {
+        QStringList names;
+        for (const int c : setColumns) {
+            names << QuoteIdentifier(shape.columns[std::size_t(c)]);
+        }
+        target_ = QStringLiteral("%1 (%2)").arg(QuoteIdentifier(shape.table), names.join(u", "));
+        targetTable_ = shape.table;
+        targetColumns_ = setColumns;
+    }
+    return target_;
+}
+
 // The rows gathered in the transaction, in one COPY: a hundred thousand lines cost one round
 // trip, not a hundred thousand. A row the server drops (a trigger) fails the whole insert
 // rather than be counted as stored.
 void PgEngine::flushPendingRows() {
-    if (pendingRows_.empty()) {
+    if (pendingRows_ == 0) {
         return;
     }
-    const std::size_t expected = pendingRows_.size();
-    QStringList columns(pendingColumns_.begin(), pendingColumns_.end());
-    const QString sql = QStringLiteral("copy %1 (%2) from stdin")
-                            .arg(QuoteIdentifier(pendingTable_), columns.join(u", "));
+    const std::size_t expected = std::exchange(pendingRows_, 0);
+    const QByteArray data = std::exchange(pendingData_, {});
+    const QString sql = QStringLiteral("copy %1 from stdin").arg(pendingTarget_);
     Result started(PQexec(conn_, sql.toUtf8().constData()));
     if (PQresultStatus(started.get()) != PGRES_COPY_IN) {
-        pendingRows_.clear();
         throw errorOf(started.get());
     }
-    QByteArray data;
-    for (const std::vector<FieldValue>& row : pendingRows_) {
-        for (std::size_t c = 0; c < row.size(); ++c) {
-            if (c > 0) {
-                data += '\t';
-            }
-            AppendCopyValue(row[c], data);
-        }
-        data += '\n';
-        if (data.size() > (1 << 20)) {
-            PQputCopyData(conn_, data.constData(), int(data.size()));
-            data.clear();
-        }
-    }
-    pendingRows_.clear();
     if (PQputCopyData(conn_, data.constData(), int(data.size())) != 1 ||
         PQputCopyEnd(conn_, nullptr) != 1) {
         lost_ = PQstatus(conn_) != CONNECTION_OK;
@@ -489,9 +514,10 @@ void PgEngine::flushPendingRows() {
     if (PQresultStatus(done.get()) != PGRES_COMMAND_OK) {
         throw errorOf(done.get());
     }
-    if (std::size_t(QByteArray(PQcmdTuples(done.get())).toULongLong()) != expected) {
-        throw RuntimeError(kServerError,
-                           QStringLiteral(u"关键字服务器没有收下全部关键字，这次插入什么也没有存入。"));
+    if (QByteArray(PQcmdTuples(done.get())).toULongLong() != expected) {
+        throw RuntimeError(
+            kServerError,
+            QStringLiteral(u"关键字服务器没有收下全部关键字，这次插入什么也没有存入。"));
     }
 }
 

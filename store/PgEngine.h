@@ -8,8 +8,10 @@
 // proves the rows unchanged and every action reads them anew. A lost connection is opened again
 // by the next action; until then every action says the server cannot be reached.
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "store/Engine.h"
@@ -37,9 +39,8 @@ public:
 
     SourceShape describe(const QString& source, const std::vector<QString>& parameters,
                          bool updatable) override;
-    SourceTraits read(const QString& source, const std::vector<QString>& parameters,
-                      bool updatable, std::size_t expectedRows, SourceShape& shape,
-                      SourceRows rows) override;
+    SourceTraits read(const QString& source, const std::vector<QString>& parameters, bool updatable,
+                      std::size_t expectedRows, SourceShape& shape, SourceRows rows) override;
     int count(const QString& source, const std::vector<QString>& parameters) override;
     // Inside a transaction rows are gathered and sent in one COPY at the commit.
     bool insert(const SourceShape& shape, const std::vector<int>& setColumns,
@@ -60,7 +61,9 @@ private:
     RuntimeError errorOf(pg_result* result) const;
     RuntimeError unreachable() const;
     bool notifiedOfEveryChange();
+    std::optional<std::int64_t> changeCount();
     void flushPendingRows();
+    const QString& targetOf(const SourceShape& shape, const std::vector<int>& setColumns);
 
     QString conninfo_;
     pg_conn* conn_ = nullptr;
@@ -69,11 +72,15 @@ private:
     std::uint64_t stamp_ = 0;
     std::uint64_t notifications_ = 0;  // from other sessions, since the program started
     std::int64_t ownChanges_ = 0;
-    bool provable_ = false;  // the table's triggers notify every change
-    // Rows gathered in a transaction for one COPY.
-    QString pendingTable_;
-    std::vector<QString> pendingColumns_;
-    std::vector<std::vector<FieldValue>> pendingRows_;
+    bool provable_ = false;                      // the table's triggers notify every change
+    std::optional<std::int64_t> changesAtRead_;  // the table's change count when last read
+    // Rows gathered in a transaction for one COPY: the table and columns, and the rows in
+    // COPY's text format.
+    QString pendingTarget_;
+    QByteArray pendingData_;
+    std::size_t pendingRows_ = 0;
+    QString target_, targetTable_;
+    std::vector<int> targetColumns_;
 };
 
 }  // namespace vorelta

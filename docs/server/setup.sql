@@ -30,12 +30,17 @@ BEGIN;
 -- The keyword list: one keyword a row, as in key.mdb.
 CREATE TABLE IF NOT EXISTS public.keys (keyname text);
 
+-- Counts the changes, so that an insert that had to wait for another one's lock can tell whether
+-- the list changed meanwhile without reading it all again.
+CREATE SEQUENCE IF NOT EXISTS public.vorelta_keys_version;
+
 -- Every running Vorelta listens on this channel and reads the list again when it changes. One
 -- notification a statement, whatever the number of rows: a bulk import or a TRUNCATE makes the
 -- programs reload once, not once a row.
 CREATE OR REPLACE FUNCTION public.vorelta_keys_notify() RETURNS trigger
-LANGUAGE plpgsql AS $$
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog AS $$
 BEGIN
+    PERFORM nextval('public.vorelta_keys_version');
     PERFORM pg_notify('vorelta_keys', '');
     RETURN NULL;
 END
@@ -50,8 +55,9 @@ CREATE OR REPLACE TRIGGER vorelta_keys_changed
 -- may make one; without it Vorelta cannot know its list is unchanged and reads it anew before
 -- every check, which is exact but slower.
 CREATE OR REPLACE FUNCTION public.vorelta_keys_ddl_notify() RETURNS event_trigger
-LANGUAGE plpgsql AS $$
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog AS $$
 BEGIN
+    PERFORM nextval('public.vorelta_keys_version');
     PERFORM pg_notify('vorelta_keys', '');
 END
 $$;
@@ -87,6 +93,7 @@ COMMENT ON ROLE vorelta_reader IS 'Vorelta users who check messages against the 
 REVOKE ALL ON public.keys FROM PUBLIC;
 GRANT SELECT, INSERT, UPDATE, DELETE ON public.keys TO vorelta_editor;
 GRANT SELECT ON public.keys TO vorelta_reader;
+GRANT SELECT ON public.vorelta_keys_version TO vorelta_editor, vorelta_reader;
 GRANT USAGE ON SCHEMA public TO vorelta_editor, vorelta_reader;
 
 DO $$
