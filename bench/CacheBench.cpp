@@ -19,8 +19,8 @@
 //
 //   cache_bench [--repetitions=N]
 
-#include <sqlite3.h>
 #include <malloc.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -35,6 +35,7 @@
 
 #include "bench/BareFloors.h"
 #include "bench/BenchRun.h"
+#include "bench/FloorTable.h"
 #include "bench/WindowTiming.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
@@ -52,13 +53,7 @@ using bench::MediansInTurn;
 
 int gRepetitions = 5;
 
-struct Row {
-    std::string what;
-    double time;
-    std::string floor;
-    double floorTime;
-    std::string goal;
-};
+using bench::Row;
 
 // The program over a key.mdb of its own, copied from `original`, with its main window shown.
 struct Program : test::ProgramSeams {
@@ -194,8 +189,9 @@ void Measure(int keywords, std::vector<Row>& rows) {
 
     // The manager over the kept rows.
     rows.push_back({"opening the manager, rows kept, " + size,
-                    MedianOf(gRepetitions, [] {}, [&] { OpenManager(program); }), "-", 0,
-                    keywords == 1000000 ? "<= 100 ms" : ""});
+                    MedianOf(
+                        gRepetitions, [] {}, [&] { OpenManager(program); }),
+                    "-", 0, keywords == 1000000 ? "<= 100 ms" : ""});
     edit manager(program.state, program.boxes, program.files);
     manager.Form_Load();
     manager.show();
@@ -281,16 +277,6 @@ int main(int argc, char* argv[]) {
         rows.push_back({what + "1,000,000", timeOf(what + "1,000,000"), "the same at 1,000",
                         timeOf(what + "1,000"), goal});
     }
-    std::printf("\nMedians in ms from this run; ratio = time / floor.\n\n");
-    std::printf(
-        "| what | time | floor | floor time | ratio | goal |\n|---|---:|---|---:|---:|---|\n");
-    for (const Row& row : rows) {
-        std::printf("| %s | %.2f | %s | %.2f | %s | %s |\n", row.what.c_str(), row.time,
-                    row.floor.c_str(), row.floorTime,
-                    row.floorTime > 0
-                        ? QString::number(row.time / row.floorTime, 'f', 2).toStdString().c_str()
-                        : "-",
-                    row.goal.c_str());
-    }
+    bench::PrintFloorTable(rows);
     return 0;
 }

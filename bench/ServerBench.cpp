@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bench/BenchRun.h"
+#include "bench/FloorTable.h"
 #include "bench/WindowTiming.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
@@ -43,13 +44,7 @@ using bench::MediansInTurn;
 
 int gRepetitions = 5;
 
-struct Row {
-    std::string what;
-    double time;
-    std::string floor;
-    double floorTime;
-    std::string goal;
-};
+using bench::Row;
 
 const QString kMessage = QStringLiteral(
     u"恭喜关键字12345中奖了请在今天之内领取奖金，详询客服电话"
@@ -191,16 +186,6 @@ int main(int argc, char* argv[]) {
     for (const int keywords : {100000, 1000000}) {
         Measure(cluster, keywords, rows);
     }
-    std::printf("\nMedians in ms from this run; ratio = time / floor.\n\n");
-    std::printf(
-        "| what | time | floor | floor time | ratio | goal |\n|---|---:|---|---:|---:|---|\n");
-    for (const Row& row : rows) {
-        std::printf("| %s | %.2f | %s | %.2f | %s | %s |\n", row.what.c_str(), row.time,
-                    row.floor.c_str(), row.floorTime,
-                    row.floorTime > 0
-                        ? QString::number(row.time / row.floorTime, 'f', 2).toStdString().c_str()
-                        : "-",
-                    row.goal.c_str());
-    }
+    bench::PrintFloorTable(rows);
     return 0;
 }
