@@ -1,6 +1,7 @@
 #include "store/PgEngine.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <QStringList>
 #include <algorithm>
@@ -59,6 +60,15 @@ bool IsNumericType(unsigned type) {
             return false;
     }
 }
+
+// Whether a read of the socket would not wait.
+bool Readable(int socket) {
+    pollfd watched{socket, POLLIN, 0};
+    return socket >= 0 && ::poll(&watched, 1, 0) > 0;
+}
+
+// The server's notices (a connection it ends, say) are reported through errors, not printed.
+void IgnoreNotice(void*, const char*) {}
 
 // The server stores UTF-8, which has no form for half of a surrogate pair.
 bool IsValidUnicode(QStringView text) {
@@ -177,6 +187,7 @@ void PgEngine::connect() {
         lost_ = true;
         throw error;
     }
+    PQsetNoticeProcessor(conn_, IgnoreNotice, nullptr);
     lost_ = false;
     ++generation_;
     ++stamp_;
@@ -246,7 +257,13 @@ PgEngine::Result PgEngine::runOn(const QString& sql, const std::vector<FieldValu
 }
 
 bool PgEngine::takeNotifications() {
-    if (!conn_ || lost_ || !PQconsumeInput(conn_) || PQstatus(conn_) != CONNECTION_OK) {
+    // A server that shuts down says so and closes the connection: the closing is seen only by a
+    // further read, so everything the socket holds is read before the connection is trusted.
+    bool alive = conn_ && !lost_ && PQconsumeInput(conn_);
+    for (int reads = 0; alive && reads < 4 && Readable(PQsocket(conn_)); ++reads) {
+        alive = PQconsumeInput(conn_) && PQstatus(conn_) == CONNECTION_OK;
+    }
+    if (!alive || PQstatus(conn_) != CONNECTION_OK) {
         lost_ = true;
         ++stamp_;
         return false;
@@ -295,10 +312,12 @@ void PgEngine::begin() {
     }
 }
 
-// The table's change count that the setup script's triggers keep; none without it.
+// The table's committed change count that the setup script's triggers keep; none without it.
 std::optional<std::int64_t> PgEngine::changeCount() {
-    const Result count = run(QStringLiteral(
-        "select pg_sequence_last_value(to_regclass('public.vorelta_keys_version'))"));
+    if (!counted_) {
+        return std::nullopt;
+    }
+    const Result count = run(QStringLiteral("select changes from public.vorelta_keys_version"));
     const FieldValue value = count.rows() == 1 ? count.value(0, 0) : std::nullopt;
     if (!value) {
         return std::nullopt;
@@ -379,22 +398,27 @@ SourceShape PgEngine::describe(const QString& source, const std::vector<QString>
 }
 
 // Every change of the table notifies: a statement-level trigger on insert, update, delete and
-// truncate that notifies the channel, and an event trigger for a table dropped and made again.
-bool PgEngine::notifiedOfEveryChange() {
+// truncate that notifies the channel, and an event trigger for a table dropped and made again,
+// both enabled always (a session replicating or restoring fires the others not). Also whether
+// the triggers count the changes.
+void PgEngine::lookForTriggers() {
     const Result triggers = run(QStringLiteral(
         "select exists (select from pg_trigger t join pg_proc p on p.oid = t.tgfoid "
-        "where t.tgrelid = to_regclass('keys') and t.tgenabled <> 'D' "
+        "where t.tgrelid = to_regclass('keys') and t.tgenabled = 'A' "
         "and t.tgtype & 61 = 60 and p.prosrc like '%vorelta_keys%') "
         "and exists (select from pg_event_trigger e join pg_proc p on p.oid = e.evtfoid "
-        "where e.evtenabled <> 'D' and e.evtevent = 'ddl_command_end' "
-        "and p.prosrc like '%vorelta_keys%')"));
-    return triggers.rows() == 1 && triggers.value(0, 0) == QStringLiteral("t");
+        "where e.evtenabled = 'A' and e.evtevent = 'ddl_command_end' "
+        "and p.prosrc like '%vorelta_keys%'), "
+        "to_regclass('public.vorelta_keys_version') is not null"));
+    provable_ = triggers.rows() == 1 && triggers.value(0, 0) == QStringLiteral("t");
+    counted_ = provable_ && triggers.value(0, 1) == QStringLiteral("t");
 }
 
 SourceTraits PgEngine::read(const QString& source, const std::vector<QString>& parameters,
                             bool updatable, std::size_t expectedRows, SourceShape& shape,
                             SourceRows rows) {
     shape = describe(source, parameters, updatable);
+    lookForTriggers();
     changesAtRead_ = changeCount();  // before the rows: a change during the reading shows
     const bool withRowIds = !shape.rowIdName.isEmpty();
     const Result result = run(withRowIds ? WithRowId(source, shape.rowIdName) : source, parameters);
@@ -416,7 +440,6 @@ SourceTraits PgEngine::read(const QString& source, const std::vector<QString>& p
             rows.columns[c].push_back(result.value(row, first + int(c)));
         }
     }
-    provable_ = notifiedOfEveryChange();
     // A row the server adds may land in any free place of the table, not last: the rows are
     // read again after an insert of the program's own.
     return {!shape.sourceTable.isEmpty(), false, true};

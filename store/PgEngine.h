@@ -60,7 +60,7 @@ private:
     QString serverName() const;
     RuntimeError errorOf(pg_result* result) const;
     RuntimeError unreachable() const;
-    bool notifiedOfEveryChange();
+    void lookForTriggers();
     std::optional<std::int64_t> changeCount();
     void flushPendingRows();
     const QString& targetOf(const SourceShape& shape, const std::vector<int>& setColumns);
@@ -73,6 +73,7 @@ private:
     std::uint64_t notifications_ = 0;  // from other sessions, since the program started
     std::int64_t ownChanges_ = 0;
     bool provable_ = false;                      // the table's triggers notify every change
+    bool counted_ = false;                       // and count them
     std::optional<std::int64_t> changesAtRead_;  // the table's change count when last read
     // Rows gathered in a transaction for one COPY: the table and columns, and the rows in
     // COPY's text format.

@@ -30,9 +30,12 @@ BEGIN;
 -- The keyword list: one keyword a row, as in key.mdb.
 CREATE TABLE IF NOT EXISTS public.keys (keyname text);
 
--- Counts the changes, so that an insert that had to wait for another one's lock can tell whether
--- the list changed meanwhile without reading it all again.
-CREATE SEQUENCE IF NOT EXISTS public.vorelta_keys_version;
+-- Counts the committed changes, so that an insert that had to wait for another one's lock can
+-- tell whether the list changed meanwhile without reading it all again. A table, not a sequence:
+-- a change that is rolled back, or not yet committed, must not count.
+CREATE TABLE IF NOT EXISTS public.vorelta_keys_version (changes bigint NOT NULL);
+INSERT INTO public.vorelta_keys_version
+    SELECT 0 WHERE NOT EXISTS (SELECT FROM public.vorelta_keys_version);
 
 -- Every running Vorelta listens on this channel and reads the list again when it changes. One
 -- notification a statement, whatever the number of rows: a bulk import or a TRUNCATE makes the
@@ -40,7 +43,7 @@ CREATE SEQUENCE IF NOT EXISTS public.vorelta_keys_version;
 CREATE OR REPLACE FUNCTION public.vorelta_keys_notify() RETURNS trigger
 LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog AS $$
 BEGIN
-    PERFORM nextval('public.vorelta_keys_version');
+    UPDATE public.vorelta_keys_version SET changes = changes + 1;
     PERFORM pg_notify('vorelta_keys', '');
     RETURN NULL;
 END
@@ -49,6 +52,8 @@ $$;
 CREATE OR REPLACE TRIGGER vorelta_keys_changed
     AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON public.keys
     FOR EACH STATEMENT EXECUTE FUNCTION public.vorelta_keys_notify();
+-- Always: also in sessions that replicate or restore with session_replication_role = replica.
+ALTER TABLE public.keys ENABLE ALWAYS TRIGGER vorelta_keys_changed;
 
 -- A table dropped and made again fires no trigger of its own (its triggers go with it): an
 -- event trigger tells the programs of every change of the database's tables. Only a superuser
@@ -57,7 +62,7 @@ CREATE OR REPLACE TRIGGER vorelta_keys_changed
 CREATE OR REPLACE FUNCTION public.vorelta_keys_ddl_notify() RETURNS event_trigger
 LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog AS $$
 BEGIN
-    PERFORM nextval('public.vorelta_keys_version');
+    UPDATE public.vorelta_keys_version SET changes = changes + 1;
     PERFORM pg_notify('vorelta_keys', '');
 END
 $$;
@@ -68,6 +73,7 @@ BEGIN
         CREATE EVENT TRIGGER vorelta_keys_ddl ON ddl_command_end
             EXECUTE FUNCTION public.vorelta_keys_ddl_notify();
     END IF;
+    ALTER EVENT TRIGGER vorelta_keys_ddl ENABLE ALWAYS;
 EXCEPTION WHEN insufficient_privilege THEN
     RAISE NOTICE 'not a superuser: no event trigger, so Vorelta reads the list anew before every check';
 END
@@ -93,6 +99,7 @@ COMMENT ON ROLE vorelta_reader IS 'Vorelta users who check messages against the 
 REVOKE ALL ON public.keys FROM PUBLIC;
 GRANT SELECT, INSERT, UPDATE, DELETE ON public.keys TO vorelta_editor;
 GRANT SELECT ON public.keys TO vorelta_reader;
+REVOKE ALL ON public.vorelta_keys_version FROM PUBLIC;
 GRANT SELECT ON public.vorelta_keys_version TO vorelta_editor, vorelta_reader;
 GRANT USAGE ON SCHEMA public TO vorelta_editor, vorelta_reader;
 

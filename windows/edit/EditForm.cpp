@@ -184,18 +184,19 @@ void edit::Form_Load() {
 // The list shows the shared recordset's rows as they are kept, brought up to date first: no copy
 // of them, and nothing selected afterwards. Should the rows not be read, it shows what is kept.
 void edit::RefreshKeyList() {
-    Recordset& keys = state_.KeyRecordset;
-    const auto listKept = [&] {
-        List1->ShowItems([&keys] { return keys.KeptColumn(kKeynameField); });
-    };
     try {
-        keys.Requery();
+        state_.KeyRecordset.Requery();
     } catch (...) {
-        listKept();
+        ListKeptKeywords();
         throw;
     }
-    listKept();
+    ListKeptKeywords();
     Label1->setCaption(QStringLiteral(u"当前数据库共有%1记录").arg(state_.KeyCount));
+}
+
+void edit::ListKeptKeywords() {
+    Recordset& keys = state_.KeyRecordset;
+    List1->ShowItems([&keys] { return keys.KeptColumn(kKeynameField); });
 }
 
 void edit::Command1_Click() {
@@ -248,12 +249,17 @@ void edit::Command2_Click() {
     // The row is found by what the list shows, whatever type or bytes it is stored as: the
     // first one, in the order the list is read, that reads as the selected item.
     Recordset& keys = state_.KeyRecordset;
-    keys.Requery();
-    keys.Find(kKeynameField, item);
-    // Another program may have removed or changed the row since the list was read.
-    if (!keys.Eof()) {
-        keys.Delete(adAffectCurrent);
-        state_.KeyCount -= 1;
+    try {
+        keys.Requery();
+        keys.Find(kKeynameField, item);
+        // Another program may have removed or changed the row since the list was read.
+        if (!keys.Eof()) {
+            keys.Delete(adAffectCurrent);
+            state_.KeyCount -= 1;
+        }
+    } catch (...) {
+        ListKeptKeywords();  // what is kept, if anything: never rows the store no longer holds
+        throw;
     }
     RefreshKeyList();
 }

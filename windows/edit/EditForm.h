@@ -37,6 +37,8 @@ private:
     void Command1_Click();
     void Command2_Click();
     void RefreshKeyList();
+    // The list shows the shared recordset's rows as they are kept now.
+    void ListKeptKeywords();
     void ShowInsertResult(std::int32_t added, bool rereadList);
 
     Module1& state_;
