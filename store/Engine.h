@@ -59,8 +59,10 @@ public:
     // it. `rowId` gets the new row's id.
     virtual bool insert(const SourceShape& shape, const std::vector<int>& setColumns,
                         const std::vector<std::optional<FieldValue>>& row, std::int64_t& rowId) = 0;
-    // Removes the row of this id; RowGone when it is not there any more.
-    virtual void remove(const SourceShape& shape, std::int64_t rowId) = 0;
+    // Removes the row of this id, whose columns hold these values (an engine without row ids
+    // removes the first row that holds them); RowGone when it is not there any more.
+    virtual void remove(const SourceShape& shape, std::int64_t rowId,
+                        const std::vector<FieldValue>& values) = 0;
 };
 
 }  // namespace vorelta

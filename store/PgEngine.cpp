@@ -26,25 +26,6 @@ constexpr int kMissingTable = 3078;
 
 const QString kUnreachable = QStringLiteral(u"无法连接关键字服务器");
 
-// A row id from a ctid "(block,offset)": the block above the 16 bits of the offset. Read by
-// hand: a million rows are read at every change.
-std::int64_t RowIdOf(const char* ctid) {
-    std::int64_t block = 0;
-    std::int64_t offset = 0;
-    const char* at = ctid + 1;
-    for (; *at >= '0' && *at <= '9'; ++at) {
-        block = block * 10 + (*at - '0');
-    }
-    for (++at; *at >= '0' && *at <= '9'; ++at) {
-        offset = offset * 10 + (*at - '0');
-    }
-    return block << 16 | (offset & 0xFFFF);
-}
-
-QString CtidOf(std::int64_t rowId) {
-    return QStringLiteral("(%1,%2)").arg(rowId >> 16).arg(rowId & 0xFFFF);
-}
-
 bool IsNumericType(unsigned type) {
     switch (type) {
         case 20:    // int8
@@ -391,8 +372,9 @@ SourceShape PgEngine::describe(const QString& source, const std::vector<QString>
             shape.sourceTable = *table.value(0, 0);
         }
     }
+    // Rows are removed by their values: a ctid a row would be known by costs every reading of
+    // a million rows its transfer, and two rows of the same values are the same keyword.
     shape.table = updatable ? shape.sourceTable : QString();
-    shape.rowIdName = shape.table.isEmpty() ? QString() : QStringLiteral("ctid");
     shape.generation = generation_;
     return shape;
 }
@@ -420,24 +402,16 @@ SourceTraits PgEngine::read(const QString& source, const std::vector<QString>& p
     shape = describe(source, parameters, updatable);
     lookForTriggers();
     changesAtRead_ = changeCount();  // before the rows: a change during the reading shows
-    const bool withRowIds = !shape.rowIdName.isEmpty();
-    const Result result = run(withRowIds ? WithRowId(source, shape.rowIdName) : source, parameters);
-    const int first = withRowIds ? 1 : 0;
+    const Result result = run(source, parameters);
     const int count = result.rows();
     rows.columns.assign(shape.columns.size(), {});
     rows.rowIds.clear();
     for (auto& column : rows.columns) {
         column.reserve(std::max(expectedRows, std::size_t(count)));
     }
-    if (withRowIds) {
-        rows.rowIds.reserve(std::size_t(count));
-    }
     for (int row = 0; row < count; ++row) {
-        if (withRowIds) {
-            rows.rowIds.push_back(RowIdOf(PQgetvalue(result.get(), row, 0)));
-        }
         for (std::size_t c = 0; c < shape.columns.size(); ++c) {
-            rows.columns[c].push_back(result.value(row, first + int(c)));
+            rows.columns[c].push_back(result.value(row, int(c)));
         }
     }
     // A row the server adds may land in any free place of the table, not last: the rows are
@@ -475,7 +449,7 @@ bool PgEngine::insert(const SourceShape& shape, const std::vector<int>& setColum
         }
         pendingData_ += '\n';
         ++pendingRows_;
-        rowId = 0;  // known once read: the rows are read again after an own insert
+        rowId = 0;
         return true;
     }
     std::vector<FieldValue> values;
@@ -484,17 +458,13 @@ bool PgEngine::insert(const SourceShape& shape, const std::vector<int>& setColum
         values.push_back(*row[std::size_t(c)]);
         placeholders << QStringLiteral("$%1").arg(values.size());
     }
-    const QString sql = setColumns.empty()
-                            ? QStringLiteral("insert into %1 default values returning ctid")
-                                  .arg(QuoteIdentifier(shape.table))
-                            : QStringLiteral("insert into %1 values (%2) returning ctid")
-                                  .arg(target, placeholders.join(u", "));
+    const QString sql =
+        setColumns.empty()
+            ? QStringLiteral("insert into %1 default values").arg(QuoteIdentifier(shape.table))
+            : QStringLiteral("insert into %1 values (%2)").arg(target, placeholders.join(u", "));
     const Result result = runOn(sql, values);
-    if (result.rows() == 0) {
-        return false;
-    }
-    rowId = RowIdOf(PQgetvalue(result.get(), 0, 0));
-    return true;
+    rowId = 0;
+    return QByteArray(PQcmdTuples(result.get())) == "1";
 }
 
 // "table (columns)" for rows that set these columns, kept while rows of one shape follow.
@@ -544,10 +514,19 @@ void PgEngine::flushPendingRows() {
     }
 }
 
-void PgEngine::remove(const SourceShape& shape, std::int64_t rowId) {
-    const Result result =
-        run(QStringLiteral("delete from %1 where ctid = $1::tid").arg(QuoteIdentifier(shape.table)),
-            {CtidOf(rowId)});
+void PgEngine::remove(const SourceShape& shape, std::int64_t /*rowId*/,
+                      const std::vector<FieldValue>& values) {
+    QStringList matches;
+    for (std::size_t c = 0; c < shape.columns.size(); ++c) {
+        matches << QStringLiteral("%1 is not distinct from $%2")
+                       .arg(QuoteIdentifier(shape.columns[c]))
+                       .arg(c + 1);
+    }
+    const QString table = QuoteIdentifier(shape.table);
+    const Result result = runOn(QStringLiteral("delete from %1 where ctid = (select ctid from %1 "
+                                               "where %2 limit 1)")
+                                    .arg(table, matches.join(QStringLiteral(" and "))),
+                                values);
     if (QByteArray(PQcmdTuples(result.get())) != "1") {
         throw RowGone();
     }

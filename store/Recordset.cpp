@@ -247,7 +247,9 @@ bool Recordset::Update() {
     for (std::size_t c = 0; c < columns_.size(); ++c) {
         columns_[c].push_back(pending[c] ? std::move(*pending[c]) : FieldValue());
     }
-    rowIds_.push_back(rowId);
+    if (!shape_->rowIdName.isEmpty()) {
+        rowIds_.push_back(rowId);
+    }
     position_ = std::size_t(RecordCount()) - 1;
     currentDeleted_ = false;
     noteOwnChange(KeptRowsRule::OwnChange::Added);
@@ -262,13 +264,20 @@ void Recordset::Delete(AffectEnum /*affectRecords*/) {
     if (connection_->Generation() != shape_->generation) {
         throw RowGone();
     }
-    connection_->engine().remove(*shape_, rowIds_[position_]);
+    std::vector<FieldValue> values;
+    values.reserve(columns_.size());
+    for (const auto& column : columns_) {
+        values.push_back(column[position_]);
+    }
+    connection_->engine().remove(*shape_, rowIds_.empty() ? 0 : rowIds_[position_], values);
 
     const auto row = std::ptrdiff_t(position_);
     for (auto& column : columns_) {
         column.erase(column.begin() + row);
     }
-    rowIds_.erase(rowIds_.begin() + row);
+    if (!rowIds_.empty()) {
+        rowIds_.erase(rowIds_.begin() + row);
+    }
     currentDeleted_ = true;
     noteOwnChange(KeptRowsRule::OwnChange::Removed);
 }

@@ -49,7 +49,6 @@ QString SourceObjectOf(const QString& source) {
     return {};
 }
 
-
 // The columns a table really has, hidden ones included, with their declared types.
 TableColumns ColumnsOf(sqlite3* db, const QString& table) {
     Statement info =

@@ -374,7 +374,8 @@ sqlite3_stmt* SqliteEngine::insertStatement(const SourceShape& shape,
     return insert_.get();
 }
 
-void SqliteEngine::remove(const SourceShape& shape, std::int64_t rowId) {
+void SqliteEngine::remove(const SourceShape& shape, std::int64_t rowId,
+                          const std::vector<FieldValue>& /*values*/) {
     sqlite3* db = SqliteEngine::db();
     Statement statement = Prepare(db, QStringLiteral("delete from %1 where %2 = ?")
                                           .arg(QuoteIdentifier(shape.table), shape.rowIdName));

@@ -50,7 +50,8 @@ public:
     int count(const QString& source, const std::vector<QString>& parameters) override;
     bool insert(const SourceShape& shape, const std::vector<int>& setColumns,
                 const std::vector<std::optional<FieldValue>>& row, std::int64_t& rowId) override;
-    void remove(const SourceShape& shape, std::int64_t rowId) override;
+    void remove(const SourceShape& shape, std::int64_t rowId,
+                const std::vector<FieldValue>& values) override;
 
     TextEncoding encoding() const { return encoding_; }
     // The open database for the caller's own statements: nothing kept is vouched for after.
