@@ -1,0 +1,232 @@
+#include "windows/main/TextFolding.h"
+
+#include <opencc/opencc.h>
+
+#include <QByteArray>
+#include <QChar>
+#include <QStringList>
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "base/RuntimeError.h"
+
+namespace vorelta {
+
+namespace {
+
+// Not QString::fromUcs4, which takes a leading U+FEFF for a byte order mark and drops it.
+QString TextOf(char32_t codePoint) {
+    if (!QChar::requiresSurrogates(codePoint)) {
+        return QString(QChar(char16_t(codePoint)));
+    }
+    const QChar pair[] = {QChar(QChar::highSurrogate(codePoint)),
+                          QChar(QChar::lowSurrogate(codePoint))};
+    return QString(pair, 2);
+}
+
+std::u32string CodePointsOf(QStringView text) {
+    std::u32string codePoints;
+    ForEachCodePoint(text, [&](char32_t c, qsizetype) { codePoints += c; });
+    return codePoints;
+}
+
+QString FullCaseFold(const QString& codePoint) {
+    const QString simple = codePoint.toCaseFolded();
+    const QString upper = simple.toUpper();
+    if (CodePointsOf(upper).size() > 1) {
+        return upper.toCaseFolded();
+    }
+    const QString lower = simple.toLower();
+    return CodePointsOf(lower).size() > 1 ? lower : simple;
+}
+
+// Most code points, every plain ideograph among them, have no compatibility form and no case:
+// telling them apart cheaply keeps the QString work to a few thousand code points.
+bool NeitherDecomposesNorHasCase(char32_t c) {
+    if (QChar::decompositionTag(c) != QChar::NoDecomposition || QChar::toCaseFolded(c) != c ||
+        QChar::toUpper(c) != c || QChar::toLower(c) != c) {
+        return false;
+    }
+    const QChar::Category category = QChar::category(c);
+    return category != QChar::Letter_Uppercase && category != QChar::Letter_Lowercase &&
+           category != QChar::Letter_Titlecase;
+}
+
+// The compatibility form, each of its code points case folded, composed again.
+std::u32string CompatibilityCaseFold(char32_t c) {
+    if (NeitherDecomposesNorHasCase(c)) {
+        return std::u32string(1, c);
+    }
+    QString folded;
+    ForEachCodePoint(TextOf(c).normalized(QString::NormalizationForm_KC),
+                     [&](char32_t unit, qsizetype) { folded += FullCaseFold(TextOf(unit)); });
+    return CodePointsOf(folded.normalized(QString::NormalizationForm_KC));
+}
+
+bool IsVariationSelector(char32_t c) {
+    return (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF) ||
+           (c >= 0x180B && c <= 0x180D) || c == 0x180F;
+}
+
+class T2sConverter {
+public:
+    T2sConverter() : converter_(opencc_open("t2s.json")) {
+        if (converter_ == reinterpret_cast<opencc_t>(-1)) {
+            throw RuntimeError(53, QStringLiteral(u"文件未找到：t2s.json"));
+        }
+    }
+    ~T2sConverter() { opencc_close(converter_); }
+    T2sConverter(const T2sConverter&) = delete;
+    T2sConverter& operator=(const T2sConverter&) = delete;
+
+    QString convert(const QString& text) const {
+        const QByteArray utf8 = text.toUtf8();
+        char* converted =
+            opencc_convert_utf8(converter_, utf8.constData(), std::size_t(utf8.size()));
+        const QString result = QString::fromUtf8(converted);
+        opencc_convert_utf8_free(converted);
+        return result;
+    }
+
+private:
+    opencc_t converter_;
+};
+
+// The simplified form of each of these characters that has one, each converted on its own. One
+// call converts them all: a line break belongs to no phrase, so the character between two of them
+// is converted alone; should the lines not come back one for one, each is converted by itself.
+std::map<char32_t, std::u32string> SimplifiedForms(const std::set<char32_t>& characters) {
+    const T2sConverter converter;
+    QString lines;
+    for (const char32_t c : characters) {
+        lines += TextOf(c) + u'\n';
+    }
+    QStringList converted = converter.convert(lines).split(u'\n');
+    if (std::size_t(converted.size()) != characters.size() + 1) {
+        converted.clear();
+        for (const char32_t c : characters) {
+            converted.push_back(converter.convert(TextOf(c)));
+        }
+    }
+    std::map<char32_t, std::u32string> simplified;
+    auto line = converted.cbegin();
+    for (const char32_t c : characters) {
+        std::u32string form = CodePointsOf(*line++);
+        if (!form.empty() && form != std::u32string(1, c)) {
+            simplified.emplace(c, std::move(form));
+        }
+    }
+    return simplified;
+}
+
+}  // namespace
+
+const FoldingTable& FoldingTable::Get() {
+    static const FoldingTable table;
+    return table;
+}
+
+bool FoldingTable::ClassifySeparator(char32_t c) {
+    if (QChar::isLetterOrNumber(c)) {
+        return false;
+    }
+    const QChar::Category category = QChar::category(c);
+    const bool combining =
+        category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining;
+    return !combining || IsVariationSelector(c);
+}
+
+FoldingTable::FoldingTable()
+    : start_(kTableEnd + 1, 0), separator_(kTableEnd / 64, 0), simpleForm_(65536, kLookUp) {
+    std::map<char32_t, std::u32string> changed;
+    std::set<char32_t> han;
+    for (char32_t c = 0; c < kTableEnd; ++c) {
+        separator_[c >> 6] |= std::uint64_t(ClassifySeparator(c)) << (c & 63);
+        if (QChar::isSurrogate(c)) {
+            continue;
+        }
+        std::u32string form = CompatibilityCaseFold(c);
+        for (const char32_t unit : form) {
+            if (QChar::script(unit) == QChar::Script_Han) {
+                han.insert(unit);
+            }
+        }
+        if (form != std::u32string(1, c)) {
+            changed.emplace(c, std::move(form));
+        }
+    }
+    const std::map<char32_t, std::u32string> simplified = SimplifiedForms(han);
+    for (char32_t c = 0; c < kTableEnd; ++c) {
+        start_[c] = std::uint32_t(pool_.size());
+        const auto found = changed.find(c);
+        const std::u32string form = found != changed.end() ? found->second : std::u32string(1, c);
+        std::u32string folded;
+        for (const char32_t unit : form) {
+            const auto simple = simplified.find(unit);
+            folded += simple != simplified.end() ? simple->second : std::u32string(1, unit);
+        }
+        if (folded != std::u32string(1, c)) {
+            pool_ += folded;
+        }
+        if (c < 65536 && !QChar::isSurrogate(c)) {
+            simpleForm_[c] = SimpleForm(folded);
+        }
+    }
+    start_[kTableEnd] = std::uint32_t(pool_.size());
+}
+
+char16_t FoldingTable::SimpleForm(std::u32string_view form) const {
+    const auto letter = [this](char32_t c) { return !isSeparator(c); };
+    if (std::none_of(form.begin(), form.end(), letter)) {
+        return kDropped;
+    }
+    const bool single = form.size() == 1 && !QChar::requiresSurrogates(form[0]);
+    return single && form[0] != kLookUp ? char16_t(form[0]) : kLookUp;
+}
+
+std::u32string FoldedForm(char32_t codePoint) {
+    const std::u32string_view form = FoldingTable::Get().changedForm(codePoint);
+    return form.empty() ? std::u32string(1, codePoint) : std::u32string(form);
+}
+
+bool IsSeparator(char32_t codePoint) {
+    return FoldingTable::Get().isSeparator(codePoint);
+}
+
+FoldedText FoldText(QStringView text) {
+    const FoldingTable& table = FoldingTable::Get();
+    FoldedText folded;
+    folded.units.reserve(std::size_t(text.size()));
+    folded.sourceOf.reserve(std::size_t(text.size()));
+    folded.sourceStart.reserve(std::size_t(text.size()) + 1);
+    std::int32_t index = 0;
+    ForEachCodePoint(text, [&](char32_t c, qsizetype start) {
+        folded.sourceStart.push_back(start);
+        const std::u32string_view form = table.changedForm(c);
+        if (form.empty()) {
+            folded.units += c;
+            folded.sourceOf.push_back(index);
+        } else {
+            folded.units += form;
+            folded.sourceOf.insert(folded.sourceOf.end(), form.size(), index);
+        }
+        ++index;
+    });
+    folded.sourceStart.push_back(text.size());
+    return folded;
+}
+
+void AppendFolded(QStringView text, std::u32string& folded) {
+    const FoldingTable& table = FoldingTable::Get();
+    ForEachCodePoint(text, [&](char32_t c, qsizetype) {
+        const std::u32string_view form = table.changedForm(c);
+        if (form.empty()) {
+            folded += c;
+        } else {
+            folded += form;
+        }
+    });
+}
+
+}  // namespace vorelta

@@ -1,0 +1,120 @@
+#pragma once
+
+// Text folded so that the forms a keyword may be disguised in become one: what the screening for
+// near-misses compares, beside the exact check.
+//
+// Each code point is folded on its own, so that every folded code point can be traced back to
+// the one it was written as:
+// - its compatibility form (NFKC): full-width letters, digits and punctuation become half-width,
+//   ligatures and circled or styled letters become plain ones;
+// - its case folded fully: Qt folds one code point to one only ("ẞ" stays "ß"), so where the
+//   upper case of that is several code points, the fold goes through it ("ß" → "SS" → "ss"), and
+//   where the lower case is ("İ" → "i̇"), it is that; the same as Unicode's full case folding;
+// - its traditional Chinese form made simplified, character by character, through OpenCC's
+//   traditional-to-simplified conversion of that character alone. OpenCC converts phrases in
+//   context and tells no positions, so phrases are not used: a character that stands for several
+//   simplified ones takes its commonest ("乾" → "干", also in "乾隆"; "瞭" stays "瞭"). Keyword and
+//   message are folded alike, so such a choice can only make two different words meet, never part
+//   two equal ones.
+// A letter and a combining mark written apart stay apart: the normalisation works on one code
+// point at a time and composes nothing across them.
+
+#include <QChar>
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/Text.h"
+
+namespace vorelta {
+
+// Calls visit(code point, where it starts) for each code point of a text in turn; a lone
+// surrogate is a code point of its own.
+template <class Visit>
+void ForEachCodePoint(QStringView text, Visit visit) {
+    for (qsizetype i = 0; i < text.size();) {
+        const char16_t unit = text[i].unicode();
+        if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            visit(QChar::surrogateToUcs4(unit, text[i + 1].unicode()), i);
+            i += 2;
+        } else {
+            visit(char32_t(unit), i);
+            ++i;
+        }
+    }
+}
+
+// What a code point becomes; a code point that no fold changes stays itself.
+std::u32string FoldedForm(char32_t codePoint);
+
+// Whether a folded code point is a separator: one that may stand between the characters of a
+// word without making it another word. Letters, digits and the combining marks that belong to
+// letters are not; punctuation, symbols, emoji, spaces, controls and invisible characters
+// (zero-width spaces and joiners, variation selectors, byte order marks) are. A lone surrogate
+// is a separator too.
+bool IsSeparator(char32_t codePoint);
+
+// Both of the above, looked up in a table worked out once for the whole program (some tens of
+// milliseconds, most of them OpenCC's) for the loops that fold whole messages. Without OpenCC's
+// table t2s.json the first use throws RuntimeError 53, and the next one tries again.
+class FoldingTable {
+public:
+    static const FoldingTable& Get();
+
+    // Empty when the code point folds to itself.
+    std::u32string_view changedForm(char32_t c) const {
+        if (c >= kTableEnd) {
+            return {};
+        }
+        return {pool_.data() + start_[c], start_[c + 1] - start_[c]};
+    }
+
+    bool isSeparator(char32_t c) const {
+        return c < kTableEnd ? (separator_[c >> 6] >> (c & 63)) & 1 : ClassifySeparator(c);
+    }
+
+    // What a UTF-16 code unit that is a whole code point folds to where that is simple, as it is
+    // for most: the one letter of its form, kDropped for a separator, else kLookUp.
+    static constexpr char16_t kDropped = 0;
+    static constexpr char16_t kLookUp = 0xFFFF;
+    char16_t simpleForm(char16_t c) const { return simpleForm_[c]; }
+
+private:
+    // No fold changes a code point from here on (tags, the variation selectors supplement,
+    // private use), so the table stops here.
+    static constexpr char32_t kTableEnd = 0x40000;
+
+    FoldingTable();
+    static bool ClassifySeparator(char32_t c);
+    char16_t SimpleForm(std::u32string_view form) const;
+
+    std::vector<std::uint32_t> start_;  // where each code point's changed form starts in the pool
+    std::u32string pool_;
+    std::vector<std::uint64_t> separator_;  // one bit for each code point
+    std::vector<char16_t> simpleForm_;      // for each UTF-16 code unit
+};
+
+// A text folded code point by code point, with the way back to what was written.
+struct FoldedText {
+    std::u32string units;                // the folded code points, in text order
+    std::vector<std::int32_t> sourceOf;  // for each unit, the index of the code point it came from
+    // For each code point of the text, where it starts; one entry more: the text's length.
+    std::vector<qsizetype> sourceStart;
+
+    // The stretch of the text written by the code points from that of unit `first` to that of
+    // unit `last`, both included.
+    TextRun written(std::size_t first, std::size_t last) const {
+        return {sourceStart[std::size_t(sourceOf[first])],
+                sourceStart[std::size_t(sourceOf[last]) + 1]};
+    }
+};
+
+// A surrogate pair is one code point; a lone surrogate is one code point that folds to itself.
+FoldedText FoldText(QStringView text);
+
+// Appends the folded code points of a text, without the way back: for folding many keywords.
+void AppendFolded(QStringView text, std::u32string& folded);
+
+}  // namespace vorelta
