@@ -55,12 +55,11 @@ class FoldedKeywords {
 public:
     explicit FoldedKeywords(const std::vector<FieldValue>& keywords) {
         letterStart_.reserve(keywords.size() + 1);
-        patternStart_.reserve(keywords.size() + 1);
         const FoldingTable& table = FoldingTable::Get();
         std::u32string folded;
-        for (const FieldValue& keyword : keywords) {
+        for (std::size_t row = 0; row < keywords.size(); ++row) {
             letterStart_.push_back(std::uint32_t(letters_.size()));
-            patternStart_.push_back(std::uint32_t(patterns_.size()));
+            const FieldValue& keyword = keywords[row];
             if (!keyword) {
                 continue;
             }
@@ -71,11 +70,11 @@ public:
             } else {
                 folded.clear();
                 AppendFolded(*keyword, folded);
-                add(folded);
+                add(row, folded);
             }
         }
         letterStart_.push_back(std::uint32_t(letters_.size()));
-        patternStart_.push_back(std::uint32_t(patterns_.size()));
+        letters_.shrink_to_fit();
     }
 
     std::size_t size() const { return letterStart_.size() - 1; }
@@ -87,11 +86,17 @@ public:
 
     // Empty when no separator stands between the letters.
     std::u32string_view pattern(std::size_t row) const {
-        return {patterns_.data() + patternStart_[row], patternStart_[row + 1] - patternStart_[row]};
+        const auto found = std::lower_bound(
+            patterns_.begin(), patterns_.end(), row,
+            [](const Pattern& pattern, std::size_t row) { return pattern.row < row; });
+        if (found == patterns_.end() || found->row != row) {
+            return {};
+        }
+        return std::u32string_view(patternUnits_).substr(found->start, found->length);
     }
 
 private:
-    void add(std::u32string_view folded) {
+    void add(std::size_t row, std::u32string_view folded) {
         const FoldingTable& table = FoldingTable::Get();
         const auto separator = [&table](char32_t c) { return table.isSeparator(c); };
         const auto first = std::find_if_not(folded.begin(), folded.end(), separator);
@@ -105,14 +110,23 @@ private:
             }
         }
         if (separated) {
-            patterns_.append(first, last);
+            patterns_.push_back({std::uint32_t(row), std::uint32_t(patternUnits_.size()),
+                                 std::uint32_t(last - first)});
+            patternUnits_.append(first, last);
         }
     }
 
+    // Few keywords have separators inside, so theirs are kept by row.
+    struct Pattern {
+        std::uint32_t row;
+        std::uint32_t start;
+        std::uint32_t length;
+    };
+
     std::u16string letters_;
     std::vector<std::uint32_t> letterStart_;  // per row, and one more
-    std::u32string patterns_;
-    std::vector<std::uint32_t> patternStart_;
+    std::vector<Pattern> patterns_;           // in row order
+    std::u32string patternUnits_;
 };
 
 namespace {
