@@ -6,8 +6,7 @@
 #include <QChar>
 #include <QStringList>
 #include <algorithm>
-#include <map>
-#include <set>
+#include <unordered_map>
 
 #include "base/RuntimeError.h"
 
@@ -96,7 +95,8 @@ private:
 // The simplified form of each of these characters that has one, each converted on its own. One
 // call converts them all: a line break belongs to no phrase, so the character between two of them
 // is converted alone; should the lines not come back one for one, each is converted by itself.
-std::map<char32_t, std::u32string> SimplifiedForms(const std::set<char32_t>& characters) {
+std::unordered_map<char32_t, std::u32string> SimplifiedForms(
+    const std::vector<char32_t>& characters) {
     const T2sConverter converter;
     QString lines;
     for (const char32_t c : characters) {
@@ -109,7 +109,7 @@ std::map<char32_t, std::u32string> SimplifiedForms(const std::set<char32_t>& cha
             converted.push_back(converter.convert(TextOf(c)));
         }
     }
-    std::map<char32_t, std::u32string> simplified;
+    std::unordered_map<char32_t, std::u32string> simplified;
     auto line = converted.cbegin();
     for (const char32_t c : characters) {
         std::u32string form = CodePointsOf(*line++);
@@ -118,6 +118,34 @@ std::map<char32_t, std::u32string> SimplifiedForms(const std::set<char32_t>& cha
         }
     }
     return simplified;
+}
+
+// Each code point's form with the traditional characters in it made simplified.
+void Simplify(std::vector<std::u32string>& forms) {
+    std::vector<bool> isHan(forms.size(), false);
+    for (const std::u32string& form : forms) {
+        for (const char32_t unit : form) {
+            if (unit < isHan.size() && QChar::script(unit) == QChar::Script_Han) {
+                isHan[unit] = true;
+            }
+        }
+    }
+    std::vector<char32_t> hanCharacters;
+    for (char32_t c = 0; c < isHan.size(); ++c) {
+        if (isHan[c]) {
+            hanCharacters.push_back(c);
+        }
+    }
+    const std::unordered_map<char32_t, std::u32string> simplified = SimplifiedForms(hanCharacters);
+    for (std::u32string& form : forms) {
+        std::u32string changed;
+        for (const char32_t unit : form) {
+            const bool han = unit < isHan.size() && isHan[unit];
+            const auto simple = han ? simplified.find(unit) : simplified.end();
+            changed += simple != simplified.end() ? simple->second : std::u32string(1, unit);
+        }
+        form = std::move(changed);
+    }
 }
 
 }  // namespace
@@ -139,38 +167,19 @@ bool FoldingTable::ClassifySeparator(char32_t c) {
 
 FoldingTable::FoldingTable()
     : start_(kTableEnd + 1, 0), separator_(kTableEnd / 64, 0), simpleForm_(65536, kLookUp) {
-    std::map<char32_t, std::u32string> changed;
-    std::set<char32_t> han;
+    std::vector<std::u32string> forms(kTableEnd);
     for (char32_t c = 0; c < kTableEnd; ++c) {
         separator_[c >> 6] |= std::uint64_t(ClassifySeparator(c)) << (c & 63);
-        if (QChar::isSurrogate(c)) {
-            continue;
-        }
-        std::u32string form = CompatibilityCaseFold(c);
-        for (const char32_t unit : form) {
-            if (QChar::script(unit) == QChar::Script_Han) {
-                han.insert(unit);
-            }
-        }
-        if (form != std::u32string(1, c)) {
-            changed.emplace(c, std::move(form));
-        }
+        forms[c] = QChar::isSurrogate(c) ? std::u32string(1, c) : CompatibilityCaseFold(c);
     }
-    const std::map<char32_t, std::u32string> simplified = SimplifiedForms(han);
+    Simplify(forms);
     for (char32_t c = 0; c < kTableEnd; ++c) {
         start_[c] = std::uint32_t(pool_.size());
-        const auto found = changed.find(c);
-        const std::u32string form = found != changed.end() ? found->second : std::u32string(1, c);
-        std::u32string folded;
-        for (const char32_t unit : form) {
-            const auto simple = simplified.find(unit);
-            folded += simple != simplified.end() ? simple->second : std::u32string(1, unit);
-        }
-        if (folded != std::u32string(1, c)) {
-            pool_ += folded;
+        if (forms[c] != std::u32string(1, c)) {
+            pool_ += forms[c];
         }
         if (c < 65536 && !QChar::isSurrogate(c)) {
-            simpleForm_[c] = SimpleForm(folded);
+            simpleForm_[c] = SimpleForm(forms[c]);
         }
     }
     start_[kTableEnd] = std::uint32_t(pool_.size());
