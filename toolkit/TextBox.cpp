@@ -71,6 +71,7 @@ void TextBox::setText(const QString& text) {
 void TextBox::render(const QString& text) {
     const QScopedValueRollback guard(rendering_, true);
     marks_.clear();
+    secondMarks_.clear();
     QTextDocument* document = this->document();
     // Turning undo off drops the history, and nothing of the write enters it.
     document->setUndoRedoEnabled(false);
@@ -96,8 +97,9 @@ void TextBox::onContentsChange(int position, int removed, int added) {
     if (rendering_) {
         return;
     }
-    if (!marks_.empty()) {
+    if (!marks_.empty() || !secondMarks_.empty()) {
         marks_.clear();
+        secondMarks_.clear();
         viewport()->update();
     }
     int breaksAdded = 0;
@@ -161,9 +163,23 @@ int TextBox::documentPosition(qsizetype textOffset) const {
     return low;
 }
 
-void TextBox::setMarks(std::vector<TextRun> runs) {
+void TextBox::setMarks(std::vector<TextRun> runs, std::vector<TextRun> secondRuns) {
     marks_ = std::move(runs);
+    secondMarks_ = std::move(secondRuns);
     viewport()->update();
+}
+
+void TextBox::setTextColour(TextRun run, const QColor& colour) {
+    const QScopedValueRollback guard(rendering_, true);
+    QTextDocument* document = this->document();
+    document->setUndoRedoEnabled(false);
+    QTextCursor cursor(document);
+    cursor.setPosition(documentPosition(run.start));
+    cursor.setPosition(documentPosition(run.end), QTextCursor::KeepAnchor);
+    QTextCharFormat format;
+    format.setForeground(colour);
+    cursor.mergeCharFormat(format);
+    document->setUndoRedoEnabled(true);
 }
 
 TextRun TextBox::selection() const {
@@ -194,15 +210,20 @@ qsizetype TextBox::offsetAt(const QPoint& point) const {
 }
 
 void TextBox::paintEvent(QPaintEvent* event) {
+    static const QColor kMarkColour(255, 200, 200);
+    static const QColor kSecondMarkColour(255, 220, 170);
     if (!marks_.empty()) {
-        paintMarks(event->rect());
+        paintMarks(event->rect(), marks_, kMarkColour);
+    }
+    if (!secondMarks_.empty()) {
+        paintMarks(event->rect(), secondMarks_, kSecondMarkColour);
     }
     QPlainTextEdit::paintEvent(event);
 }
 
 // Only the marks of the pieces on screen are painted.
-void TextBox::paintMarks(const QRect& area) {
-    static const QColor kMarkColour(255, 200, 200);
+void TextBox::paintMarks(const QRect& area, const std::vector<TextRun>& marks,
+                         const QColor& colour) {
     QPainter painter(viewport());
     QPointF offset = contentOffset();
     for (QTextBlock block = firstVisibleBlock(); block.isValid() && offset.y() <= area.bottom();
@@ -216,9 +237,9 @@ void TextBox::paintMarks(const QRect& area) {
         const qsizetype end = textOffsetOf(block.position() + block.length() - 1);
         const QTextLayout* layout = block.layout();
         const QPointF origin = box.topLeft() + layout->position();
-        auto run = std::upper_bound(marks_.begin(), marks_.end(), start,
+        auto run = std::upper_bound(marks.begin(), marks.end(), start,
                                     [](qsizetype at, const TextRun& r) { return at < r.end; });
-        for (; run != marks_.end() && run->start < end; ++run) {
+        for (; run != marks.end() && run->start < end; ++run) {
             const int from = documentPosition(std::max(run->start, start)) - block.position();
             const int to = documentPosition(std::min(run->end, end)) - block.position();
             for (int i = 0; i < layout->lineCount(); ++i) {
@@ -229,7 +250,7 @@ void TextBox::paintMarks(const QRect& area) {
                     const qreal x = line.cursorToX(left);
                     painter.fillRect(QRectF(origin.x() + x, origin.y() + line.y(),
                                             line.cursorToX(right) - x, line.height()),
-                                     kMarkColour);
+                                     colour);
                 }
             }
         }

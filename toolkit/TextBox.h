@@ -39,9 +39,13 @@ public:
     const QString& text() const { return text_; }
     void setText(const QString& text);
 
-    // Stretches of text(), in order and apart from each other.
-    void setMarks(std::vector<TextRun> runs);
+    // Stretches of text(), in order and apart from each other, marked with a light red
+    // background; the second kind, in light orange. Any edit or write drops both.
+    void setMarks(std::vector<TextRun> runs, std::vector<TextRun> secondRuns = {});
     const std::vector<TextRun>& marks() const { return marks_; }
+    const std::vector<TextRun>& secondMarks() const { return secondMarks_; }
+    // Draws a stretch of text() in this colour until the next write; neither an edit nor undo.
+    void setTextColour(TextRun run, const QColor& colour);
 
     // The selection, or the caret where nothing is selected, as a stretch of text().
     TextRun selection() const;
@@ -77,7 +81,7 @@ private:
     void replaceText(qsizetype from, qsizetype to, const QString& text);
     void writeOver(QTextCursor& cursor, const QString& text);
     void removeEmptyPieces();  // and every other needless soft break
-    void paintMarks(const QRect& area);
+    void paintMarks(const QRect& area, const std::vector<TextRun>& runs, const QColor& colour);
 
     QString text_;  // the text as CR LF text, kept in step with the document on every edit
     // Document positions of the block separators that are soft breaks, ascending.
@@ -89,6 +93,7 @@ private:
     bool rendering_ = false;
     bool emptyPieceLeft_ = false;
     std::vector<TextRun> marks_;
+    std::vector<TextRun> secondMarks_;
 };
 
 }  // namespace vorelta

@@ -1,6 +1,7 @@
 #include "windows/main/MainForm.h"
 
 #include <QPushButton>
+#include <algorithm>
 
 #include "base/Text.h"
 #include "toolkit/ErrorReport.h"
@@ -31,6 +32,7 @@ constexpr ControlDef<main> kControls[] = {
 };
 
 constexpr qreal kMessageFontPoints = 10.5;
+const QColor kNearMissColour(204, 102, 0);  // dark orange
 
 }  // namespace
 
@@ -136,13 +138,45 @@ void main::Command2_Click() {
         throw;  // reported as every handler's error is
     }
     if (result.hitCount > 0) {
-        showReport(std::move(result));
+        Label2->setForeColor(kRed);
+        Label2->setCaption(result.report);
+        reportedKeywords_ = std::move(result.keywords);
     } else if (!smsmsg->text().isEmpty()) {
         Label2->setForeColor(kBlack);
         Label2->setCaption(kCleanVerdict);
         reportedKeywords_.clear();
         Command4->show();
+    } else {
+        return;  // nothing to check: the label stays as it is
     }
+    showNearMisses(result);
+    markInMessage(std::move(result.runs), std::move(result.nearMissRuns));
+}
+
+// The near-misses go on after the verdict, in dark orange, whatever the verdict's colour.
+void main::showNearMisses(const ScanResult& result) {
+    nearMissesWritten_ = result.nearMissesWritten;
+    if (result.nearMissReport.isEmpty()) {
+        return;
+    }
+    const QString& verdict = Label2->caption();
+    firstNearMissLine_ = int(verdict.count(kLineBreak)) + 2;
+    const qsizetype start = verdict.size() + kLineBreak.size();
+    Label2->setCaption(verdict + kLineBreak + result.nearMissReport);
+    Label2->setTextColour({start, Label2->caption().size()}, kNearMissColour);
+}
+
+// Every occurrence of the reported keywords, and every near-miss, marked where it stands; the
+// first of them scrolled into view.
+void main::markInMessage(std::vector<TextRun> hits, std::vector<TextRun> nearMisses) {
+    if (hits.empty() && nearMisses.empty()) {
+        return;
+    }
+    const qsizetype first =
+        std::min(hits.empty() ? smsmsg->text().size() : hits.front().start,
+                 nearMisses.empty() ? smsmsg->text().size() : nearMisses.front().start);
+    smsmsg->scrollTo(first);
+    smsmsg->setMarks(std::move(hits), std::move(nearMisses));
 }
 
 // A check that could not read the keywords leaves no verdict behind: the earlier message's
@@ -151,19 +185,8 @@ void main::showCheckFailed() {
     Label2->setForeColor(kRed);
     Label2->setCaption(kCheckFailedText);
     reportedKeywords_.clear();
+    nearMissesWritten_.clear();
     Command4->hide();
-}
-
-// The report in red, and every occurrence of its keywords marked in the message, the first of
-// them scrolled into view.
-void main::showReport(ScanResult result) {
-    Label2->setForeColor(kRed);
-    Label2->setCaption(result.report);
-    reportedKeywords_ = std::move(result.keywords);
-    if (!result.runs.empty()) {
-        smsmsg->scrollTo(result.runs.front().start);
-        smsmsg->setMarks(std::move(result.runs));
-    }
 }
 
 void main::Command4_Click() {
@@ -172,33 +195,43 @@ void main::Command4_Click() {
     Command4->hide();
     Label2->setCaption(kCopiedText);
     reportedKeywords_.clear();
+    nearMissesWritten_.clear();
 }
 
 // A keyword's line in the report selects the keyword's next occurrence in the message, after
-// the selection or the caret, going round to the start after the last one.
+// the selection or the caret, going round to the start after the last one; a near-miss's line
+// selects its next occurrence as written.
 void main::Label2_LineClick() {
-    // The report's first line is its heading; a keyword holding line breaks takes more lines.
-    int line = 1;
-    const QString* keyword = nullptr;
-    for (const QString& reported : reportedKeywords_) {
-        line += int(reported.count(kLineBreak)) + 1;
-        if (Label2->ClickedLine() < line) {
-            keyword = Label2->ClickedLine() > 0 ? &reported : nullptr;
-            break;
-        }
+    const QString* wanted = reportedKeywordAt(Label2->ClickedLine());
+    const int nearMiss = Label2->ClickedLine() - firstNearMissLine_;
+    if (!wanted && nearMiss >= 0 && nearMiss < int(nearMissesWritten_.size())) {
+        wanted = &nearMissesWritten_[std::size_t(nearMiss)];
     }
-    if (!keyword || keyword->isEmpty()) {
+    if (!wanted || wanted->isEmpty()) {
         return;
     }
     const QString& message = smsmsg->text();
     const TextRun selected = smsmsg->selection();
-    qsizetype at = message.indexOf(*keyword, selected.start + (selected.end > selected.start));
+    qsizetype at = message.indexOf(*wanted, selected.start + (selected.end > selected.start));
     if (at < 0) {
-        at = message.indexOf(*keyword);
+        at = message.indexOf(*wanted);
     }
     if (at >= 0) {
-        smsmsg->select({at, at + keyword->size()});
+        smsmsg->select({at, at + wanted->size()});
     }
+}
+
+// The keyword the report lists on this line; none for the heading, the count and any other.
+const QString* main::reportedKeywordAt(int clickedLine) const {
+    // The report's first line is its heading; a keyword holding line breaks takes more lines.
+    int line = 1;
+    for (const QString& reported : reportedKeywords_) {
+        line += int(reported.count(kLineBreak)) + 1;
+        if (clickedLine < line) {
+            return clickedLine > 0 ? &reported : nullptr;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace vorelta

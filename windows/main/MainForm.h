@@ -38,8 +38,10 @@ private:
     void Command2_Click();
     void Command4_Click();
     void Label2_LineClick();
-    void showReport(ScanResult result);
+    void showNearMisses(const ScanResult& result);
+    void markInMessage(std::vector<TextRun> hits, std::vector<TextRun> nearMisses);
     void showCheckFailed();
+    const QString* reportedKeywordAt(int clickedLine) const;
 
     Module1& state_;
     const QString appPath_;
@@ -49,6 +51,9 @@ private:
     sysinfo::Registry& registry_;
     // The keywords the report in Label2 lists, in its order; empty while it shows no report.
     std::vector<QString> reportedKeywords_;
+    // The near-misses the report lists, as written in the message, from this line on.
+    std::vector<QString> nearMissesWritten_;
+    int firstNearMissLine_ = 0;
     KeywordScanner scanner_;
 
 public:

@@ -3,6 +3,7 @@
 #include "base/Text.h"
 #include "store/Module1.h"
 #include "windows/main/KeywordMatcher.h"
+#include "windows/main/NearMissMatcher.h"
 
 namespace vorelta {
 
@@ -47,22 +48,64 @@ ScanResult ResultOf(const std::vector<FieldValue>& keywords, KeywordHits hits) {
 
 }  // namespace
 
+QString NearMissReport(const QStringList& lines) {
+    return QStringLiteral(u"注意：另有%1处近似关键字，可能被拦截:").arg(lines.size()) + kLineBreak +
+           lines.join(kLineBreak);
+}
+
 KeywordScanner::KeywordScanner() = default;
 KeywordScanner::~KeywordScanner() = default;
 
 ScanResult KeywordScanner::Scan(Recordset& keywords, const QString& normalised) {
     keywords.Requery();
     const std::vector<FieldValue>& column = keywords.Column(kKeynameField);
-    if (normalised.size() > kShortMessageLimit) {
-        return ResultOf(column, MatchKeywords(normalised, column));
-    }
     if (!index_ || indexed_ != &keywords || indexedVersion_ != keywords.Version()) {
-        index_.reset();  // its memory is there for the new one
-        index_ = std::make_unique<KeywordIndex>(column);
+        // Their memory is there for the new ones.
+        index_.reset();
+        nearMissIndex_.reset();
         indexed_ = &keywords;
         indexedVersion_ = keywords.Version();
     }
-    return ResultOf(column, index_->match(normalised));
+    KeywordHits hits;
+    if (normalised.size() > kShortMessageLimit) {
+        hits = MatchKeywords(normalised, column);
+    } else {
+        if (!index_) {
+            index_ = std::make_unique<KeywordIndex>(column);
+        }
+        hits = index_->match(normalised);
+    }
+    const std::vector<std::size_t> hitRows = hits.rows;
+    ScanResult result = ResultOf(column, std::move(hits));
+    findNearMisses(column, normalised, hitRows, result);
+    return result;
+}
+
+void KeywordScanner::findNearMisses(const std::vector<FieldValue>& column,
+                                    const QString& normalised,
+                                    const std::vector<std::size_t>& hitRows, ScanResult& result) {
+    if (normalised.isEmpty()) {
+        return;
+    }
+    if (!nearMissIndex_) {
+        nearMissIndex_ = std::make_unique<NearMissIndex>(column);
+    }
+    std::vector<bool> exactHit(column.size(), false);
+    for (const std::size_t row : hitRows) {
+        exactHit[row] = true;
+    }
+    NearMisses found = nearMissIndex_->find(normalised, exactHit);
+    if (found.rows.empty()) {
+        return;
+    }
+    QStringList lines;
+    for (const NearMiss& nearMiss : found.rows) {
+        lines << NearMissLine(normalised, nearMiss, *column[nearMiss.row]);
+        result.nearMissesWritten.push_back(normalised.sliced(
+            nearMiss.written.start, nearMiss.written.end - nearMiss.written.start));
+    }
+    result.nearMissReport = NearMissReport(lines);
+    result.nearMissRuns = std::move(found.runs);
 }
 
 }  // namespace vorelta

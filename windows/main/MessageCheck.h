@@ -4,6 +4,7 @@
 // message, the keyword scan and its report.
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 
@@ -13,6 +14,7 @@
 namespace vorelta {
 
 class KeywordIndex;
+class NearMissIndex;
 
 // A message may be this many UTF-16 code units long.
 inline constexpr qsizetype kLengthLimit = 70;
@@ -37,11 +39,19 @@ struct ScanResult {
     QString report;                 // set when there are hits
     std::vector<QString> keywords;  // the hits' keywords, one per hit, as the report lists them
     std::vector<TextRun> runs;      // the stretches of the message their occurrences cover
+    // The keywords the message holds only in another form: "注意：另有N处近似关键字，可能被拦截:"
+    // and a line "<as written> ≈ <keyword>" each, in table order; empty when there are none.
+    QString nearMissReport;
+    std::vector<QString> nearMissesWritten;  // each line's near-miss as the message has it
+    std::vector<TextRun> nearMissRuns;       // the stretches every near-miss covers
 };
+
+// "注意：另有" n "处近似关键字，可能被拦截:" CR LF, then the lines, one per CR LF.
+QString NearMissReport(const QStringList& lines);
 
 // The check as the window runs it: against the rows of the shared recordset, brought up to
 // date first, and for a short message through an index of them kept from check to check while
-// they are unchanged.
+// they are unchanged. Then the near-misses, through folded keywords kept the same way.
 class KeywordScanner {
 public:
     KeywordScanner();
@@ -49,7 +59,11 @@ public:
     ScanResult Scan(Recordset& keywords, const QString& normalised);
 
 private:
+    void findNearMisses(const std::vector<FieldValue>& column, const QString& normalised,
+                        const std::vector<std::size_t>& hitRows, ScanResult& result);
+
     std::unique_ptr<KeywordIndex> index_;
+    std::unique_ptr<NearMissIndex> nearMissIndex_;
     const Recordset* indexed_ = nullptr;
     std::uint64_t indexedVersion_ = 0;
 };

@@ -1,6 +1,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 
 #include "tests/support/Input.h"
 #include "tests/windows/main/MainWindowFixture.h"
@@ -218,6 +221,54 @@ TEST_F(CheckWindowTest, AKeywordsLineInTheReportSelectsItsNextOccurrence) {
     EXPECT_EQ(selected, (std::vector<TextRun>{{0, 3}, {8, 11}, {0, 3}, {3, 7}, {3, 7}, {3, 7}}));
     QTest::keyClick(Label2(), Qt::Key_Return);  // the caret's line, as the last click left it
     EXPECT_EQ(smsmsg()->selection(), (TextRun{3, 7}));
+}
+
+// Keywords held only in another form follow the verdict in dark orange, are marked in light
+// orange beside the hits, and their lines select them; the verdict itself is as without them.
+TEST_F(CheckWindowTest, NearMissesFollowTheVerdictMarkedAndSelectable) {
+    const QString kNear = QStringLiteral(u"注意：另有%1处近似关键字，可能被拦截:\r\n");
+    const struct {
+        const char16_t* typed;
+        QString caption;
+        OleColour verdictColour;
+        std::vector<TextRun> hits, nearMisses;
+        TextRun selected;  // by a click on the line of 中奖's near-miss
+    } cases[] = {
+        {u"恭喜中獎ＷＩＮ免*费",
+         kCleanVerdict + QStringLiteral("\r\n") + kNear.arg(3) +
+             QStringLiteral(u"中獎 ≈ 中奖\r\nＷＩＮ ≈ win\r\n免*费 ≈ 免费"),
+         kBlack,
+         {},
+         {{2, 10}},
+         {2, 4}},
+        {u"win中獎",
+         QStringLiteral(u"找到关键字:\r\nwin\r\n检测到1条关键字,请更改\r\n") + kNear.arg(1) +
+             QStringLiteral(u"中獎 ≈ 中奖"),
+         kRed,
+         {{0, 3}},
+         {{3, 5}},
+         {3, 5}},
+    };
+    open({QStringLiteral(u"中奖"), QStringLiteral("win"), QStringLiteral(u"免费")});
+    for (const auto& c : cases) {
+        smsmsg()->setText(QString::fromUtf16(c.typed));
+        check();
+        EXPECT_EQ(Label2()->caption(), c.caption);
+        EXPECT_EQ(Label2()->foreColor(), c.verdictColour);
+        EXPECT_TRUE(c.verdictColour == kRed || copyButton()->isVisible());  // clean: copy shown
+        const QTextCursor nearPart = Label2()->document()->find(QStringLiteral(u"注意"));
+        EXPECT_EQ(nearPart.charFormat().foreground().color(), QColor(204, 102, 0));
+        EXPECT_EQ(smsmsg()->marks(), c.hits);
+        EXPECT_EQ(smsmsg()->secondMarks(), c.nearMisses);
+        const QTextCursor line = Label2()->document()->find(QStringLiteral(u" ≈ 中奖"));
+        QTest::mouseClick(Label2()->viewport(), Qt::LeftButton, {},
+                          Label2()->cursorRect(line).center());
+        EXPECT_EQ(smsmsg()->selection(), c.selected);
+    }
+    smsmsg()->setText(QStringLiteral("tea"));
+    check();  // no trace of the orange after a check without near-misses
+    const QTextCursor verdict(Label2()->document());
+    EXPECT_FALSE(verdict.charFormat().hasProperty(QTextFormat::ForegroundBrush));
 }
 
 }  // namespace
