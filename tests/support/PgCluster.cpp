@@ -223,7 +223,6 @@ void PgCluster::initialise() {
         throw PgError("test server: cannot create a folder in " + QDir::tempPath().toStdString());
     }
     folder_ = QFile::decodeName(folder);
-    startWatchdog();
     if (IsRoot()) {
         const passwd* account = getpwnam(kServerAccount);
         if (!account || chown(folder.constData(), account->pw_uid, account->pw_gid) != 0) {
@@ -269,46 +268,6 @@ void PgCluster::writeServerSettings() const {
               QIODevice::WriteOnly | QIODevice::Truncate);
 }
 
-// A shell left behind in a session of its own waits for the test process to go. Unless told
-// "done" first it stops the server and removes the folder, so that a crash or a killed test
-// leaves neither a server nor files behind.
-void PgCluster::startWatchdog() {
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) {
-        throw PgError("test server: no pipe for the watchdog");
-    }
-    const std::string script =
-        "exec 3<&0 </dev/null; cd /; folder=$1; shift\n"
-        "( if read -r word <&3 && [ \"$word\" = done ]; then exit 0; fi\n"
-        "  \"$@\" >/dev/null 2>&1; rm -rf \"$folder\" ) >/dev/null 2>&1 &\n";
-    Command command = {"/bin/sh", "-c", script, "vorelta-pg-watchdog", folder_.toStdString()};
-    for (const std::string& part :
-         AsServerAccount({ServerProgram("pg_ctl"), "--pgdata", (folder_ + "/data").toStdString(),
-                          "--mode", "immediate", "--silent", "stop"})) {
-        command.push_back(part);
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    pid_t pid = 0;
-    const std::vector<char*> argv = ArgumentVector(command);
-    const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    close(ends[0]);
-    if (spawned != 0) {
-        close(ends[1]);
-        throw PgError("test server: cannot start the watchdog");
-    }
-    watchdogPipe_ = ends[1];
-    WaitFor(pid);
-}
-
 void PgCluster::removeEverything() {
     // A child forked from the test process (a death test, say) that exits normally must not
     // take its parent's server along.
@@ -319,18 +278,11 @@ void PgCluster::removeEverything() {
         try {
             stop();
         } catch (const PgError&) {
-            // The watchdog below is not told "done": it ends the server the hard way.
+            return;  // a server that will not stop keeps its folder; the run then reports both
         }
     }
-    if (!running_ && !folder_.isEmpty()) {
+    if (!folder_.isEmpty()) {
         QDir(folder_).removeRecursively();
-        if (watchdogPipe_ >= 0 && write(watchdogPipe_, "done\n", 5) < 0) {
-            // Nothing to do: the watchdog then removes the (already removed) folder itself.
-        }
-    }
-    if (watchdogPipe_ >= 0) {
-        close(watchdogPipe_);
-        watchdogPipe_ = -1;
     }
 }
 

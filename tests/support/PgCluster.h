@@ -33,8 +33,7 @@ PgConnection ConnectPg(const QString& conninfo);
 // every other role logs in with its password (scram-sha-256).
 //
 // The constructor creates and starts the cluster with an empty database "vorelta" and throws
-// PgError when it cannot; the destructor stops the server and removes the folder. Should the
-// test process die first, a watchdog it leaves behind does both.
+// PgError when it cannot; the destructor stops the server and removes the folder.
 class PgCluster {
 public:
     PgCluster();
@@ -55,7 +54,6 @@ public:
     // Stops the server (fast shutdown: open sessions are ended) and starts it again.
     void stop();
     void start();
-    bool isRunning() const { return running_; }
 
     // Runs statements as the superuser; throws PgError with the SQLSTATE on an error.
     void runSql(const QString& sql, const QString& db = QStringLiteral("vorelta")) const;
@@ -79,13 +77,11 @@ private:
     void initialise();
     void writeServerSettings() const;
     void writePassFile() const;
-    void startWatchdog();
     void removeEverything();
 
     QString folder_;
     bool running_ = false;
     long owner_;  // the process that made the cluster
-    int watchdogPipe_ = -1;
     QMap<QString, QString> passwords_;
 };
 
