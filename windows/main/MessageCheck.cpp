@@ -59,8 +59,8 @@ KeywordScanner::~KeywordScanner() = default;
 ScanResult KeywordScanner::Scan(Recordset& keywords, const QString& normalised) {
     keywords.Requery();
     const std::vector<FieldValue>& column = keywords.Column(kKeynameField);
-    if (!index_ || indexed_ != &keywords || indexedVersion_ != keywords.Version()) {
-        // Their memory is there for the new ones.
+    if (indexed_ != &keywords || indexedVersion_ != keywords.Version()) {
+        // Their memory is there for the new ones, built as messages come to need them.
         index_.reset();
         nearMissIndex_.reset();
         indexed_ = &keywords;
