@@ -1,5 +1,8 @@
 #include "windows/main/MessageCheck.h"
 
+#include <future>
+#include <system_error>
+
 #include "base/Text.h"
 #include "store/Module1.h"
 #include "windows/main/KeywordMatcher.h"
@@ -53,6 +56,19 @@ QString NearMissReport(const QStringList& lines) {
            lines.join(kLineBreak);
 }
 
+namespace {
+
+std::future<std::unique_ptr<NearMissIndex>> StartBuilding(const std::vector<FieldValue>& column) {
+    const auto build = [&column] { return std::make_unique<NearMissIndex>(column); };
+    try {
+        return std::async(std::launch::async, build);
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, build);  // no thread to be had: in line
+    }
+}
+
+}  // namespace
+
 KeywordScanner::KeywordScanner() = default;
 KeywordScanner::~KeywordScanner() = default;
 
@@ -66,6 +82,12 @@ ScanResult KeywordScanner::Scan(Recordset& keywords, const QString& normalised) 
         indexed_ = &keywords;
         indexedVersion_ = keywords.Version();
     }
+    // After a change the folded keywords are built on a second thread while the exact match
+    // runs: the first check then costs about what the exact one alone did.
+    std::future<std::unique_ptr<NearMissIndex>> folding;
+    if (!nearMissIndex_ && !normalised.isEmpty()) {
+        folding = StartBuilding(column);
+    }
     KeywordHits hits;
     if (normalised.size() > kShortMessageLimit) {
         hits = MatchKeywords(normalised, column);
@@ -74,6 +96,9 @@ ScanResult KeywordScanner::Scan(Recordset& keywords, const QString& normalised) 
             index_ = std::make_unique<KeywordIndex>(column);
         }
         hits = index_->match(normalised);
+    }
+    if (folding.valid()) {
+        nearMissIndex_ = folding.get();
     }
     const std::vector<std::size_t> hitRows = hits.rows;
     ScanResult result = ResultOf(column, std::move(hits));
