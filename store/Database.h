@@ -160,8 +160,6 @@ public:
     // through this recordset's own Update and Delete, which keep the rows in step. A recordset
     // that only counted its rows keeps them from here on. The current row is the first.
     void Requery();
-    // The next Requery reads the rows anew: rows added through this recordset were undone.
-    void Forget();
 
     // Goes up with every change of the rows: a reading, a row added, a row deleted.
     std::uint64_t Version() const { return version_; }

@@ -42,7 +42,6 @@ public:
     bool Holds(const StoreEvidence& now) const;
     // A write of the recordset's own went through and the kept rows were changed to match.
     void Noted(OwnChange change);
-    void Forget() { valid_ = false; }
 
 private:
     bool valid_ = false;

@@ -70,10 +70,6 @@ void Recordset::Requery() {
     keepsRows_ = true;
 }
 
-void Recordset::Forget() {
-    kept_.Forget();
-}
-
 void Recordset::MoveFirst() {
     requireOpen();
     position_ = 0;

@@ -48,7 +48,6 @@ TEST(KeptRowsRuleTest, RowsHoldOnlyWhileNothingTheEngineSeesHasChangedThem) {
          false},
         {"a file system whose times prove nothing", table,
          [](auto&, auto& now) { now.provable = false; }, false},
-        {"forgotten", table, [](auto& rule, auto&) { rule.Forget(); }, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -40,13 +40,15 @@ ScanResult ResultOf(const std::vector<FieldValue>& keywords, KeywordHits hits) {
     if (hits.rows.empty()) {
         return {};
     }
-    std::vector<QString> hitKeywords;
-    hitKeywords.reserve(hits.rows.size());
+    ScanResult result;
+    result.hitCount = std::int32_t(hits.rows.size());
+    result.report = HitReport(keywords, hits.rows);
+    result.keywords.reserve(hits.rows.size());
     for (const std::size_t row : hits.rows) {
-        hitKeywords.push_back(*keywords[row]);
+        result.keywords.push_back(*keywords[row]);
     }
-    return {std::int32_t(hits.rows.size()), HitReport(keywords, hits.rows), std::move(hitKeywords),
-            std::move(hits.runs)};
+    result.runs = std::move(hits.runs);
+    return result;
 }
 
 }  // namespace
