@@ -156,6 +156,7 @@ void main::Command2_Click() {
 // The near-misses go on after the verdict, in dark orange, whatever the verdict's colour.
 void main::showNearMisses(const ScanResult& result) {
     nearMissesWritten_ = result.nearMissesWritten;
+    nearMissKeywords_ = result.nearMissKeywords;
     if (result.nearMissReport.isEmpty()) {
         return;
     }
@@ -186,6 +187,7 @@ void main::showCheckFailed() {
     Label2->setCaption(kCheckFailedText);
     reportedKeywords_.clear();
     nearMissesWritten_.clear();
+    nearMissKeywords_.clear();
     Command4->hide();
 }
 
@@ -196,6 +198,7 @@ void main::Command4_Click() {
     Label2->setCaption(kCopiedText);
     reportedKeywords_.clear();
     nearMissesWritten_.clear();
+    nearMissKeywords_.clear();
 }
 
 // A keyword's line in the report selects the keyword's next occurrence in the message, after
@@ -203,9 +206,13 @@ void main::Command4_Click() {
 // selects its next occurrence as written.
 void main::Label2_LineClick() {
     const QString* wanted = reportedKeywordAt(Label2->ClickedLine());
-    const int nearMiss = Label2->ClickedLine() - firstNearMissLine_;
-    if (!wanted && nearMiss >= 0 && nearMiss < int(nearMissesWritten_.size())) {
-        wanted = &nearMissesWritten_[std::size_t(nearMiss)];
+    // A stored keyword holding line breaks takes more lines here too.
+    for (std::size_t i = 0, line = std::size_t(firstNearMissLine_);
+         !wanted && i < nearMissKeywords_.size() && int(line) <= Label2->ClickedLine(); ++i) {
+        line += std::size_t(nearMissKeywords_[i].count(kLineBreak)) + 1;
+        if (Label2->ClickedLine() < int(line)) {
+            wanted = &nearMissesWritten_[i];
+        }
     }
     if (!wanted || wanted->isEmpty()) {
         return;

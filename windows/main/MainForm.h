@@ -53,6 +53,7 @@ private:
     std::vector<QString> reportedKeywords_;
     // The near-misses the report lists, as written in the message, from this line on.
     std::vector<QString> nearMissesWritten_;
+    std::vector<QString> nearMissKeywords_;  // the stored keyword of each
     int firstNearMissLine_ = 0;
     KeywordScanner scanner_;
 

@@ -128,6 +128,7 @@ void KeywordScanner::findNearMisses(const std::vector<FieldValue>& column,
     QStringList lines;
     for (const NearMiss& nearMiss : found.rows) {
         lines << NearMissLine(normalised, nearMiss, *column[nearMiss.row]);
+        result.nearMissKeywords.push_back(*column[nearMiss.row]);
         result.nearMissesWritten.push_back(normalised.sliced(
             nearMiss.written.start, nearMiss.written.end - nearMiss.written.start));
     }

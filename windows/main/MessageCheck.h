@@ -43,6 +43,7 @@ struct ScanResult {
     // and a line "<as written> ≈ <keyword>" each, in table order; empty when there are none.
     QString nearMissReport;
     std::vector<QString> nearMissesWritten;  // each line's near-miss as the message has it
+    std::vector<QString> nearMissKeywords;   // and its stored keyword
     std::vector<TextRun> nearMissRuns;       // the stretches every near-miss covers
 };
 
