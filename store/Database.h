@@ -177,8 +177,9 @@ public:
 
     // Every row's value of one column, in the order delivered: for scans that test all rows.
     const std::vector<FieldValue>& Column(const QString& name) const;
-    // The same while rows are kept; null when the recordset is closed, keeps no rows or has no
-    // such column. For views of the rows that outlive an action.
+    // The same while rows are kept; null when the recordset is closed, keeps no rows, has no
+    // such column, or its rows may hold what was undone since. For views of the rows that
+    // outlive an action.
     const std::vector<FieldValue>* KeptColumn(const QString& name) const noexcept;
 
 private:
@@ -206,6 +207,7 @@ private:
     bool currentDeleted_ = false;
     // Whether the rows kept are still those a fresh read would give.
     KeptRowsRule kept_;
+    std::uint64_t undoneAtRead_ = 0;  // the engine's count of undone writes at the last reading
     std::uint64_t version_ = 0;
     std::optional<std::vector<std::optional<FieldValue>>>
         pendingRow_;               // set between AddNew and Update

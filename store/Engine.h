@@ -41,6 +41,9 @@ public:
     // Goes up each time the engine opens the database anew.
     virtual std::uint64_t generation() const = 0;
     virtual StoreEvidence evidence() = 0;
+    // Goes up each time writes may have been undone (a rollback, a commit that failed or found
+    // its transaction gone), asking the database nothing.
+    virtual std::uint64_t undone() const = 0;
 
     virtual void begin() = 0;
     virtual bool commit() = 0;

@@ -56,8 +56,8 @@ bool IsValidUnicode(QStringView text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
             ++i;
-        } else if (text[i].isSurrogate()) {
-            return false;
+        } else if (text[i].isSurrogate() || text[i].isNull()) {
+            return false;  // nor for a NUL, which no text of the server holds
         }
     }
     return true;
@@ -88,6 +88,18 @@ void AppendCopyValue(const FieldValue& value, QByteArray& out) {
         }
     }
 }
+
+}  // namespace
+
+namespace {
+
+// Marks the statements of a write, whose refusals are told as such.
+struct Writing {
+    explicit Writing(bool& flag) : flag_(flag), was_(std::exchange(flag, true)) {}
+    ~Writing() { flag_ = was_; }
+    bool& flag_;
+    bool was_;
+};
 
 }  // namespace
 
@@ -135,7 +147,14 @@ void PgEngine::connect() {
     QStringList keywords{QStringLiteral("dbname"), QStringLiteral("client_encoding"),
                          QStringLiteral("fallback_application_name")};
     QStringList values{conninfo_, QStringLiteral("UTF8"), QStringLiteral("Vorelta")};
-    if (PQconninfoOption* given = PQconninfoParse(conninfo_.toUtf8().constData(), nullptr)) {
+    PQconninfoOption* given = PQconninfoParse(conninfo_.toUtf8().constData(), nullptr);
+    if (!given) {
+        // libpq's reason would quote the text, which may hold a password.
+        lost_ = true;
+        throw RuntimeError(kConnectionFailed,
+                           kUnreachable + QStringLiteral(u"：vorelta.conf 中的连接字符串无效。"));
+    }
+    {
         for (const char* keepalive :
              {"keepalives_idle", "keepalives_interval", "keepalives_count"}) {
             bool set = false;
@@ -198,12 +217,15 @@ RuntimeError PgEngine::errorOf(PGresult* result) const {
         return unreachable();
     }
     if (qstrcmp(state, "42501") == 0) {
-        return RuntimeError(kNoPermission, QStringLiteral(u"没有修改关键字库的权限：") + reason);
+        return RuntimeError(kNoPermission,
+                            (writing_ ? QStringLiteral(u"没有修改关键字库的权限：")
+                                      : QStringLiteral(u"没有读取关键字库的权限：")) +
+                                reason);
     }
     if (qstrcmp(state, "42P01") == 0) {
-        return RuntimeError(
-            kMissingTable, kUnreachable + QStringLiteral(u"的关键字表 keys：服务器上没有这张表（") +
-                               reason + QStringLiteral(u"）\r\n") + serverName());
+        return RuntimeError(kMissingTable, kUnreachable +
+                                               QStringLiteral(u"上的表：服务器上没有这张表（") +
+                                               reason + QStringLiteral(u"）\r\n") + serverName());
     }
     return RuntimeError(kServerError, QStringLiteral(u"关键字服务器报告错误：") + reason);
 }
@@ -219,13 +241,15 @@ PgEngine::Result PgEngine::runOn(const QString& sql, const std::vector<FieldValu
     }
     std::vector<QByteArray> bytes;
     std::vector<const char*> values;
+    std::vector<int> lengths;  // a text is never cut at a NUL inside it
     bytes.reserve(parameters.size());
     for (const FieldValue& parameter : parameters) {
         bytes.push_back(parameter ? parameter->toUtf8() : QByteArray());
         values.push_back(parameter ? bytes.back().constData() : nullptr);
+        lengths.push_back(int(bytes.back().size()));
     }
     Result result(PQexecParams(conn_, sql.toUtf8().constData(), int(values.size()), nullptr,
-                               values.data(), nullptr, nullptr, 0));
+                               values.data(), lengths.data(), nullptr, 0));
     const ExecStatusType status = PQresultStatus(result.get());
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
         if (PQstatus(conn_) != CONNECTION_OK) {
@@ -276,20 +300,22 @@ StoreEvidence PgEngine::evidence() {
 
 void PgEngine::begin() {
     follow();
+    const Writing writing(writing_);
     run(QStringLiteral("begin"));
     try {
         // Share row exclusive: other inserts and deletes wait, reads go on.
         run(QStringLiteral("lock table %1 in share row exclusive mode").arg(kKeywordTable));
+        // While the lock was awaited others may have committed, and a session in a transaction
+        // is told of no commit: unless the table's change count says nothing changed since the
+        // rows were read, they are read again under the lock.
+        const std::optional<std::int64_t> changes = changeCount();
+        if (!changes || !changesAtRead_ || *changes != *changesAtRead_) {
+            ++stamp_;
+        }
     } catch (...) {
+        // Never left open: an open transaction would hold the lock from every other desk.
         rollback();
         throw;
-    }
-    // While the lock was awaited others may have committed, and a session in a transaction is
-    // told of no commit: unless the table's change count says nothing changed since the rows
-    // were read, they are read again under the lock.
-    const std::optional<std::int64_t> changes = changeCount();
-    if (!changes || !changesAtRead_ || *changes != *changesAtRead_) {
-        ++stamp_;
     }
 }
 
@@ -309,15 +335,23 @@ std::optional<std::int64_t> PgEngine::changeCount() {
 bool PgEngine::commit() {
     if (!inTransaction()) {
         ++stamp_;
+        ++undone_;
         pendingRows_ = 0;
         pendingData_.clear();
         return false;
     }
+    const Writing writing(writing_);
     try {
         flushPendingRows();
-        run(QStringLiteral("commit"));
+        // The server answers the commit of a failed transaction with a rollback.
+        const Result committed = run(QStringLiteral("commit"));
+        if (qstrcmp(PQcmdStatus(committed.get()), "COMMIT") != 0) {
+            throw RuntimeError(kServerError,
+                               QStringLiteral(u"关键字服务器撤销了这次更改，什么也没有存入。"));
+        }
     } catch (...) {
         ++stamp_;
+        ++undone_;
         pendingRows_ = 0;
         pendingData_.clear();
         throw;
@@ -327,6 +361,7 @@ bool PgEngine::commit() {
 
 void PgEngine::rollback() {
     ++stamp_;
+    ++undone_;
     pendingRows_ = 0;
     pendingData_.clear();
     if (conn_ && !lost_) {
@@ -427,6 +462,7 @@ int PgEngine::count(const QString& source, const std::vector<QString>& parameter
 
 bool PgEngine::insert(const SourceShape& shape, const std::vector<int>& setColumns,
                       const std::vector<std::optional<FieldValue>>& row, std::int64_t& rowId) {
+    const Writing writing(writing_);
     for (const int c : setColumns) {
         const FieldValue& value = *row[std::size_t(c)];
         if (value && !IsValidUnicode(*value)) {
@@ -516,6 +552,7 @@ void PgEngine::flushPendingRows() {
 
 void PgEngine::remove(const SourceShape& shape, std::int64_t /*rowId*/,
                       const std::vector<FieldValue>& values) {
+    const Writing writing(writing_);
     QStringList matches;
     for (std::size_t c = 0; c < shape.columns.size(); ++c) {
         matches << QStringLiteral("%1 is not distinct from $%2")

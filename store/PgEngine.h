@@ -28,6 +28,7 @@ public:
 
     void follow() override;
     std::uint64_t generation() const override { return generation_; }
+    std::uint64_t undone() const override { return undone_; }
     StoreEvidence evidence() override;
 
     // An insert's transaction takes a lock that holds other inserts off the table (readers go
@@ -69,8 +70,10 @@ private:
     QString conninfo_;
     pg_conn* conn_ = nullptr;
     bool lost_ = false;
+    bool writing_ = false;  // while the statements of an insert or delete run
     std::uint64_t generation_ = 0;
     std::uint64_t stamp_ = 0;
+    std::uint64_t undone_ = 0;
     std::uint64_t notifications_ = 0;  // from other sessions, since the program started
     std::int64_t ownChanges_ = 0;
     bool provable_ = false;                      // the table's triggers notify every change

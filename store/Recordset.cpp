@@ -88,6 +88,7 @@ void Recordset::readAnew() {
     if (!shape_) {
         shape_ = std::make_unique<SourceShape>();
     }
+    undoneAtRead_ = engine.undone();
     const SourceTraits traits = engine.read(source_, parameters_, lockType_ != adLockReadOnly,
                                             expectedRows, *shape_, {columns_, rowIds_});
     kept_.Read(before, traits);
@@ -161,7 +162,9 @@ const std::vector<FieldValue>& Recordset::Column(const QString& name) const {
 }
 
 const std::vector<FieldValue>* Recordset::KeptColumn(const QString& name) const noexcept {
-    if (!IsOpen() || !keepsRows_ || !shape_) {
+    // Rows of a transaction that was undone since may hold what no database holds.
+    if (!IsOpen() || !keepsRows_ || !shape_ || !connection_->IsOpen() ||
+        connection_->engine().undone() != undoneAtRead_) {
         return nullptr;
     }
     for (std::size_t c = 0; c < shape_->columns.size() && c < columns_.size(); ++c) {

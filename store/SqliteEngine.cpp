@@ -183,13 +183,15 @@ void SqliteEngine::begin() {
 
 bool SqliteEngine::commit() {
     if (!inTransaction()) {
-        ++stamp_;  // whatever was kept of the transaction's rows was undone
+        ++stamp_;
+        ++undone_;  // whatever was kept of the transaction's rows was undone
         return false;
     }
     try {
         execute("commit");
     } catch (...) {
         ++stamp_;
+        ++undone_;
         throw;
     }
     if (!noteOwnWrite()) {
@@ -201,6 +203,7 @@ bool SqliteEngine::commit() {
 void SqliteEngine::rollback() {
     // First: the rows kept may hold what is undone now, whether or not the rollback succeeds.
     ++stamp_;
+    ++undone_;
     execute("rollback");
     noteOwnWrite();
 }
@@ -354,14 +357,15 @@ bool SqliteEngine::insert(const SourceShape& shape, const std::vector<int>& setC
 // shape follow: a bulk insert then costs one step per row, not one compilation.
 sqlite3_stmt* SqliteEngine::insertStatement(const SourceShape& shape,
                                             const std::vector<int>& setColumns) {
-    if (insert_ && insertTable_ == shape.table && insertColumns_ == setColumns) {
-        return insert_.get();
-    }
     QStringList names;
     QStringList placeholders;
     for (const int c : setColumns) {
         names << QuoteIdentifier(shape.columns[std::size_t(c)]);
         placeholders << QStringLiteral("?");
+    }
+    // Kept by the names it sets: another source may order the same columns otherwise.
+    if (insert_ && insertTable_ == shape.table && insertColumns_ == names) {
+        return insert_.get();
     }
     const QString sql =
         names.isEmpty()
@@ -370,7 +374,7 @@ sqlite3_stmt* SqliteEngine::insertStatement(const SourceShape& shape,
                   .arg(QuoteIdentifier(shape.table), names.join(u", "), placeholders.join(u", "));
     insert_.reset(Prepare(db(), sql).release());
     insertTable_ = shape.table;
-    insertColumns_ = setColumns;
+    insertColumns_ = names;
     return insert_.get();
 }
 

@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <QStringList>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ public:
     // opens the file again once it is back.
     void follow() override;
     std::uint64_t generation() const override { return generation_; }
+    std::uint64_t undone() const override { return undone_; }
     // The file unchanged but for its own writes (and, where file times cannot prove that,
     // nothing), no other connection's commit since (SQLite's data version), its own rows.
     StoreEvidence evidence() override;
@@ -94,12 +96,13 @@ private:
     bool timesProve_ = true;  // whether the file system's times can prove the file unchanged
     std::uint64_t generation_ = 0;
     std::uint64_t stamp_ = 0;
+    std::uint64_t undone_ = 0;
     TextEncoding encoding_ = TextEncoding::Utf8;
     Statement dataVersion_;
     // The insert kept for rows of one shape: a bulk insert costs one step per row.
     Statement insert_;
     QString insertTable_;
-    std::vector<int> insertColumns_;
+    QStringList insertColumns_;
     std::vector<std::string> insertBytes_;
 };
 

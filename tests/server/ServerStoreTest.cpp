@@ -373,6 +373,7 @@ TEST(ServerStoreTest, ALineThatIsNotUnicodeIsRefusedByNameAndTheOthersStored) {
         {"a lone high surrogate", u"坏"_s + QChar(0xD800) + u"词"_s},
         {"a lone low surrogate at the start", QChar(0xDC00) + u"坏词"_s},
         {"a low surrogate before a high one", u"坏词"_s + QChar(0xDC00) + QChar(0xD800)},
+        {"a NUL, which no server text holds", u"坏"_s + QChar(0) + u"词"_s},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);

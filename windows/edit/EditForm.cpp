@@ -227,8 +227,8 @@ void edit::Command1_Click() {
         for (const std::size_t line : refused) {
             named << QStringLiteral(u"第%1行：%2").arg(line).arg(lines[line - 1].toString());
         }
-        boxes_.MsgBox(QStringLiteral(u"以下各行含有无效的 Unicode 字符（单独的代理项），"
-                                     u"关键字服务器无法保存，没有存入：\r\n") +
+        boxes_.MsgBox(QStringLiteral(u"以下各行含有关键字服务器无法保存的字符"
+                                     u"（单独的代理项或 NUL），没有存入：\r\n") +
                       named.join(kLineBreak));
     }
 }
@@ -238,6 +238,8 @@ void edit::ShowInsertResult(std::int32_t added, bool rereadList) {
     Label2->setCaption(QStringLiteral(u"成功添加%1条关键字").arg(added));
     if (rereadList) {
         RefreshKeyList();
+    } else {
+        ListKeptKeywords();  // the insert may have read them again before it failed
     }
 }
 

@@ -21,9 +21,9 @@ std::vector<QStringView> KeywordLines(QStringView text);
 //
 // `added` counts the rows stored. When an error ends the insert, the rows stored before it are
 // committed first and `added` counts exactly those; then the error goes on to the caller.
-// A line whose text the database has no form for (half of a surrogate pair, on a server that
-// stores UTF-8) is left out and its number, from 1, goes to `refusedLines`; the others are
-// stored.
+// A line whose text the database has no form for (half of a surrogate pair or a NUL, on a
+// server that stores UTF-8) is left out and its number, from 1, goes to `refusedLines`; the others
+// are stored.
 void StoreNewKeywords(Module1& state, const std::vector<QStringView>& lines, std::int32_t& added,
                       std::vector<std::size_t>& refusedLines);
 

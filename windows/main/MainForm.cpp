@@ -209,7 +209,9 @@ void main::Label2_LineClick() {
     // A stored keyword holding line breaks takes more lines here too.
     for (std::size_t i = 0, line = std::size_t(firstNearMissLine_);
          !wanted && i < nearMissKeywords_.size() && int(line) <= Label2->ClickedLine(); ++i) {
-        line += std::size_t(nearMissKeywords_[i].count(kLineBreak)) + 1;
+        line += std::size_t(nearMissesWritten_[i].count(kLineBreak) +
+                            nearMissKeywords_[i].count(kLineBreak)) +
+                1;
         if (Label2->ClickedLine() < int(line)) {
             wanted = &nearMissesWritten_[i];
         }
