@@ -5,6 +5,7 @@
 #include <bit>
 
 #include "windows/main/TextFolding.h"
+#include "windows/main/UnitSort.h"
 
 namespace vorelta {
 
@@ -324,33 +325,6 @@ private:
 };
 
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
-
-// Sorts (code unit << 32 | keyword) keys by code unit: two passes of eight bits for long runs,
-// where many keywords share their beginning, a plain sort for short ones.
-void SortByUnit(std::uint64_t* begin, std::uint64_t* end, std::vector<std::uint64_t>& scratch) {
-    const auto count = std::size_t(end - begin);
-    if (count <= 64) {
-        std::sort(begin, end);
-        return;
-    }
-    scratch.resize(count);
-    std::uint64_t* from = begin;
-    std::uint64_t* to = scratch.data();
-    for (const int shift : {32, 40}) {
-        std::size_t bucket[257] = {};
-        for (std::size_t i = 0; i < count; ++i) {
-            ++bucket[((from[i] >> shift) & 0xFF) + 1];
-        }
-        for (int b = 1; b <= 256; ++b) {
-            bucket[b] += bucket[b - 1];
-        }
-        for (std::size_t i = 0; i < count; ++i) {
-            to[bucket[(from[i] >> shift) & 0xFF]++] = from[i];
-        }
-        std::swap(from, to);
-    }
-    // After an even number of passes the keys are back where they started.
-}
 
 }  // namespace
 
