@@ -357,15 +357,17 @@ bool SqliteEngine::insert(const SourceShape& shape, const std::vector<int>& setC
 // shape follow: a bulk insert then costs one step per row, not one compilation.
 sqlite3_stmt* SqliteEngine::insertStatement(const SourceShape& shape,
                                             const std::vector<int>& setColumns) {
+    if (insertFits(shape, setColumns)) {
+        return insert_.get();
+    }
+    insert_.reset();  // no statement is kept for names it does not set
     QStringList names;
     QStringList placeholders;
+    insertColumns_.clear();
     for (const int c : setColumns) {
-        names << QuoteIdentifier(shape.columns[std::size_t(c)]);
+        insertColumns_.push_back(shape.columns[std::size_t(c)]);
+        names << QuoteIdentifier(insertColumns_.back());
         placeholders << QStringLiteral("?");
-    }
-    // Kept by the names it sets: another source may order the same columns otherwise.
-    if (insert_ && insertTable_ == shape.table && insertColumns_ == names) {
-        return insert_.get();
     }
     const QString sql =
         names.isEmpty()
@@ -374,8 +376,21 @@ sqlite3_stmt* SqliteEngine::insertStatement(const SourceShape& shape,
                   .arg(QuoteIdentifier(shape.table), names.join(u", "), placeholders.join(u", "));
     insert_.reset(Prepare(db(), sql).release());
     insertTable_ = shape.table;
-    insertColumns_ = names;
     return insert_.get();
+}
+
+// The kept insert sets the same columns by name: another source may order them otherwise.
+// Compared without building anything, once a row.
+bool SqliteEngine::insertFits(const SourceShape& shape, const std::vector<int>& setColumns) const {
+    if (!insert_ || insertTable_ != shape.table || insertColumns_.size() != setColumns.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < setColumns.size(); ++i) {
+        if (insertColumns_[i] != shape.columns[std::size_t(setColumns[i])]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void SqliteEngine::remove(const SourceShape& shape, std::int64_t rowId,

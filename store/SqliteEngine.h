@@ -9,7 +9,6 @@
 
 #include <sqlite3.h>
 
-#include <QStringList>
 #include <string>
 #include <vector>
 
@@ -86,6 +85,7 @@ private:
     Statement prepareSource(const QString& source, const std::vector<QString>& parameters,
                             bool updatable, SourceShape& shape, std::vector<std::string>& bytes);
     sqlite3_stmt* insertStatement(const SourceShape& shape, const std::vector<int>& setColumns);
+    bool insertFits(const SourceShape& shape, const std::vector<int>& setColumns) const;
 
     sqlite3* db_ = nullptr;
     QString path_;
@@ -102,7 +102,7 @@ private:
     // The insert kept for rows of one shape: a bulk insert costs one step per row.
     Statement insert_;
     QString insertTable_;
-    QStringList insertColumns_;
+    std::vector<QString> insertColumns_;  // the names it sets
     std::vector<std::string> insertBytes_;
 };
 
