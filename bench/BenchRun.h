@@ -7,6 +7,7 @@
 
 #include <QtGlobal>
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,38 @@ inline Arguments ParseArguments(int argc, char* argv[]) {
     }
     return arguments;
 }
+
+// Keeps the median of each benchmark for the summary table, by its name and, where it has any,
+// its arguments: "insert", or "check/100000/70".
+class MedianCollector : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.aggregate_name == "median") {
+                const std::string& args = run.run_name.args;
+                medians_[run.run_name.function_name + (args.empty() ? "" : "/" + args)] =
+                    run.GetAdjustedRealTime();
+            }
+        }
+    }
+
+    // -1 for a benchmark that did not run.
+    double operator[](const std::string& name) const {
+        const auto it = medians_.find(name);
+        return it == medians_.end() ? -1 : it->second;
+    }
+
+    double median(std::string name, const std::vector<int>& args) const {
+        for (const int arg : args) {
+            name.append("/").append(std::to_string(arg));
+        }
+        return (*this)[name];
+    }
+
+private:
+    std::map<std::string, double> medians_;
+};
 
 // Runs what `registerAll` registers, each run reported to `collector`, then prints the table.
 template <class Collector>

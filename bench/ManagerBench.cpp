@@ -330,25 +330,7 @@ void Register() {
     add("export of 1,000,000", Export, true);
 }
 
-class MedianCollector : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.aggregate_name == "median") {
-                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-    }
-
-    double operator[](const std::string& name) const {
-        const auto it = medians.find(name);
-        return it == medians.end() ? -1 : it->second;
-    }
-
-private:
-    std::map<std::string, double> medians;
-};
+using bench::MedianCollector;
 
 void PrintSummary(const MedianCollector& m) {
     std::printf("\nKeyword manager, %d keywords stored. Medians in ms, same run.\n\n", kStored);

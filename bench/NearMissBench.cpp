@@ -175,30 +175,7 @@ void Register() {
     }
 }
 
-class MedianCollector : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.aggregate_name == "median") {
-                medians[run.run_name.function_name + "/" + run.run_name.args] =
-                    run.GetAdjustedRealTime();
-            }
-        }
-    }
-
-    double median(const std::string& name, const std::vector<int>& args) const {
-        std::string key = name;
-        for (const int arg : args) {
-            key.append("/").append(std::to_string(arg));
-        }
-        const auto it = medians.find(key);
-        return it == medians.end() ? -1 : it->second;
-    }
-
-private:
-    std::map<std::string, double> medians;
-};
+using bench::MedianCollector;
 
 void PrintSummary(const MedianCollector& collector) {
     std::printf(
