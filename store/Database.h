@@ -46,6 +46,7 @@ enum DataErrorNumber {
     adErrFileNotFound = 53,           // no file has the database's name any more
     adErrFileReplaced = 75,           // another file took the database's name during a write
     adErrTextNotStorable = 3421,      // the database has no form for this text
+    adErrCancelled = 3712,            // the user cancelled the statement while it ran
 };
 
 // A prepared statement, finalized when its holder goes.

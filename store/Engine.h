@@ -66,6 +66,10 @@ public:
     // removes the first row that holds them); RowGone when it is not there any more.
     virtual void remove(const SourceShape& shape, std::int64_t rowId,
                         const std::vector<FieldValue>& values) = 0;
+
+    // Asks the database to stop the statement running now on another thread; that statement
+    // then fails with adErrCancelled. Safe to call from any thread, and when nothing runs.
+    virtual void cancel() noexcept {}
 };
 
 }  // namespace vorelta
