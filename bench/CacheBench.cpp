@@ -37,12 +37,12 @@
 #include "bench/BenchRun.h"
 #include "bench/FloorTable.h"
 #include "bench/WindowTiming.h"
+#include "check/KeywordMatcher.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/ProgramSeams.h"
 #include "toolkit/TextBox.h"
 #include "windows/edit/EditForm.h"
-#include "windows/main/KeywordMatcher.h"
 #include "windows/main/MainForm.h"
 
 namespace {

@@ -15,10 +15,10 @@
 #include <string>
 
 #include "bench/BenchRun.h"
+#include "check/MessageCheck.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/RowByRowScan.h"
-#include "windows/main/MessageCheck.h"
 
 namespace {
 

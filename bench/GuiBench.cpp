@@ -24,6 +24,7 @@
 
 #include "bench/BenchRun.h"
 #include "bench/WindowTiming.h"
+#include "check/MessageCheck.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/MemoryRegistry.h"
@@ -34,7 +35,6 @@
 #include "toolkit/Label.h"
 #include "toolkit/TextBox.h"
 #include "windows/main/MainForm.h"
-#include "windows/main/MessageCheck.h"
 
 namespace {
 

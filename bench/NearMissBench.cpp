@@ -21,11 +21,12 @@
 #include <string>
 
 #include "bench/BenchRun.h"
+#include "check/KeywordMatcher.h"
+#include "check/MessageCheck.h"
+#include "check/NearMissMatcher.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
-#include "windows/main/KeywordMatcher.h"
-#include "windows/main/MessageCheck.h"
-#include "windows/main/NearMissMatcher.h"
+#include "windows/main/KeywordScanner.h"
 
 namespace {
 

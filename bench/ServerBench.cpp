@@ -26,6 +26,7 @@
 #include "bench/BenchRun.h"
 #include "bench/FloorTable.h"
 #include "bench/WindowTiming.h"
+#include "check/KeywordMatcher.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/PgCluster.h"
@@ -33,7 +34,6 @@
 #include "toolkit/TextBox.h"
 #include "windows/edit/EditForm.h"
 #include "windows/edit/KeywordInsert.h"
-#include "windows/main/KeywordMatcher.h"
 #include "windows/main/MainForm.h"
 
 namespace {

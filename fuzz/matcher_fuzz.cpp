@@ -8,9 +8,9 @@
 
 #include <QStringList>
 
+#include "check/KeywordMatcher.h"
 #include "fuzz/FuzzInput.h"
 #include "tests/support/RowByRowScan.h"
-#include "windows/main/KeywordMatcher.h"
 
 using namespace vorelta;
 

@@ -1,8 +1,8 @@
 // The check's normalisation: whatever the message, the result keeps no blank, only drops
 // characters, and leaves the characters it keeps in their order.
 
+#include "check/MessageCheck.h"
 #include "fuzz/FuzzInput.h"
-#include "windows/main/MessageCheck.h"
 
 using namespace vorelta;
 

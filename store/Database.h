@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/FieldValue.h"
 #include "base/RuntimeError.h"
 #include "store/FileIdentity.h"
 #include "store/KeptRows.h"
@@ -24,9 +25,6 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace vorelta {
-
-// A field's value as text; Null stays distinct from the empty text.
-using FieldValue = std::optional<QString>;
 
 enum CursorType { adOpenKeyset = 1 };
 enum LockType { adLockReadOnly = 1, adLockOptimistic = 3 };

@@ -1,6 +1,7 @@
 #include "tests/support/RowByRowScan.h"
 
 #include "store/Module1.h"
+#include "windows/main/KeywordScanner.h"
 
 namespace vorelta::test {
 

@@ -6,8 +6,8 @@
 #include <QString>
 #include <vector>
 
+#include "check/MessageCheck.h"
 #include "store/Database.h"
-#include "windows/main/MessageCheck.h"
 
 namespace vorelta::test {
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "base/Text.h"
+#include "check/MessageCheck.h"
 #include "toolkit/ErrorReport.h"
 #include "toolkit/Form.h"
 #include "toolkit/Label.h"
@@ -11,7 +12,6 @@
 #include "toolkit/TextBox.h"
 #include "windows/about/AboutForm.h"
 #include "windows/edit/EditForm.h"
-#include "windows/main/MessageCheck.h"
 
 namespace vorelta {
 

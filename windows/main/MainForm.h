@@ -2,10 +2,11 @@
 
 #include <QWidget>
 
+#include "check/MessageCheck.h"
 #include "store/Module1.h"
 #include "toolkit/Runtime.h"
 #include "windows/about/SysInfoRegistry.h"
-#include "windows/main/MessageCheck.h"
+#include "windows/main/KeywordScanner.h"
 
 class QPushButton;
 

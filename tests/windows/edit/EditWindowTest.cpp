@@ -12,13 +12,13 @@
 #include <algorithm>
 #include <memory>
 
+#include "check/MessageCheck.h"
 #include "store/Module1.h"
 #include "tests/support/Input.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/ProgramSeams.h"
 #include "windows/edit/EditForm.h"
 #include "windows/main/MainForm.h"
-#include "windows/main/MessageCheck.h"
 
 namespace vorelta::test {
 namespace {

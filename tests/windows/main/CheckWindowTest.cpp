@@ -5,10 +5,10 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include "check/MessageCheck.h"
 #include "tests/support/Input.h"
 #include "tests/windows/main/MainWindowFixture.h"
 #include "toolkit/Colour.h"
-#include "windows/main/MessageCheck.h"
 
 namespace vorelta::test {
 namespace {

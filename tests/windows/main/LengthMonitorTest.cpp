@@ -1,7 +1,7 @@
+#include "check/MessageCheck.h"
 #include "tests/support/Input.h"
 #include "tests/windows/main/MainWindowFixture.h"
 #include "toolkit/Colour.h"
-#include "windows/main/MessageCheck.h"
 
 namespace vorelta::test {
 namespace {

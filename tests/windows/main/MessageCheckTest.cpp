@@ -2,11 +2,12 @@
 
 #include <random>
 
+#include "check/KeywordMatcher.h"
+#include "check/MessageCheck.h"
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/RowByRowScan.h"
-#include "windows/main/KeywordMatcher.h"
-#include "windows/main/MessageCheck.h"
+#include "windows/main/KeywordScanner.h"
 
 namespace vorelta {
 namespace {

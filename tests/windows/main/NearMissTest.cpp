@@ -3,9 +3,9 @@
 #include <QStringList>
 #include <random>
 
+#include "check/NearMissMatcher.h"
+#include "check/TextFolding.h"
 #include "tests/support/RowByRowScan.h"
-#include "windows/main/NearMissMatcher.h"
-#include "windows/main/TextFolding.h"
 
 namespace vorelta {
 namespace {

@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/FieldValue.h"
 #include "base/Text.h"
-#include "store/Database.h"
 
 namespace vorelta {
 

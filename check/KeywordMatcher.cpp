@@ -1,11 +1,11 @@
-#include "windows/main/KeywordMatcher.h"
+#include "check/KeywordMatcher.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <string_view>
 
-#include "windows/main/UnitSort.h"
+#include "check/UnitSort.h"
 
 namespace vorelta {
 

@@ -26,9 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "base/FieldValue.h"
 #include "base/Text.h"
-#include "store/Database.h"
-#include "windows/main/KeywordMatcher.h"
+#include "check/KeywordMatcher.h"
 
 namespace vorelta {
 

@@ -1,11 +1,11 @@
-#include "windows/main/NearMissMatcher.h"
+#include "check/NearMissMatcher.h"
 
 #include <QChar>
 #include <algorithm>
 #include <bit>
 
-#include "windows/main/TextFolding.h"
-#include "windows/main/UnitSort.h"
+#include "check/TextFolding.h"
+#include "check/UnitSort.h"
 
 namespace vorelta {
 

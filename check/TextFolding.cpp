@@ -1,4 +1,4 @@
-#include "windows/main/TextFolding.h"
+#include "check/TextFolding.h"
 
 #include <opencc/opencc.h>
 

@@ -1,12 +1,11 @@
-#include "windows/main/MessageCheck.h"
+#include "check/MessageCheck.h"
 
 #include <future>
 #include <system_error>
 
 #include "base/Text.h"
-#include "store/Module1.h"
-#include "windows/main/KeywordMatcher.h"
-#include "windows/main/NearMissMatcher.h"
+#include "check/KeywordMatcher.h"
+#include "check/NearMissMatcher.h"
 
 namespace vorelta {
 
@@ -71,31 +70,27 @@ std::future<std::unique_ptr<NearMissIndex>> StartBuilding(const std::vector<Fiel
 
 }  // namespace
 
-KeywordScanner::KeywordScanner() = default;
-KeywordScanner::~KeywordScanner() = default;
+KeywordCheck::KeywordCheck() = default;
+KeywordCheck::~KeywordCheck() = default;
 
-ScanResult KeywordScanner::Scan(Recordset& keywords, const QString& normalised) {
-    keywords.Requery();
-    const std::vector<FieldValue>& column = keywords.Column(kKeynameField);
-    if (indexed_ != &keywords || indexedVersion_ != keywords.Version()) {
-        // Their memory is there for the new ones, built as messages come to need them.
-        index_.reset();
-        nearMissIndex_.reset();
-        indexed_ = &keywords;
-        indexedVersion_ = keywords.Version();
-    }
+void KeywordCheck::Forget() {
+    index_.reset();
+    nearMissIndex_.reset();
+}
+
+ScanResult KeywordCheck::Check(const std::vector<FieldValue>& keywords, const QString& normalised) {
     // After a change the folded keywords are built on a second thread while the exact match
     // runs: the first check then costs about what the exact one alone did.
     std::future<std::unique_ptr<NearMissIndex>> folding;
     if (!nearMissIndex_ && !normalised.isEmpty()) {
-        folding = StartBuilding(column);
+        folding = StartBuilding(keywords);
     }
     KeywordHits hits;
     if (normalised.size() > kShortMessageLimit) {
-        hits = MatchKeywords(normalised, column);
+        hits = MatchKeywords(normalised, keywords);
     } else {
         if (!index_) {
-            index_ = std::make_unique<KeywordIndex>(column);
+            index_ = std::make_unique<KeywordIndex>(keywords);
         }
         hits = index_->match(normalised);
     }
@@ -103,14 +98,13 @@ ScanResult KeywordScanner::Scan(Recordset& keywords, const QString& normalised) 
         nearMissIndex_ = folding.get();
     }
     const std::vector<std::size_t> hitRows = hits.rows;
-    ScanResult result = ResultOf(column, std::move(hits));
-    findNearMisses(column, normalised, hitRows, result);
+    ScanResult result = ResultOf(keywords, std::move(hits));
+    findNearMisses(keywords, normalised, hitRows, result);
     return result;
 }
 
-void KeywordScanner::findNearMisses(const std::vector<FieldValue>& column,
-                                    const QString& normalised,
-                                    const std::vector<std::size_t>& hitRows, ScanResult& result) {
+void KeywordCheck::findNearMisses(const std::vector<FieldValue>& column, const QString& normalised,
+                                  const std::vector<std::size_t>& hitRows, ScanResult& result) {
     if (normalised.isEmpty()) {
         return;
     }

@@ -1,15 +1,16 @@
 #pragma once
 
-// The main window's logic that needs no widget: the length texts, the normalisation of a
-// message, the keyword scan and its report.
+// The check of a message, with no widget and no database: the length texts, the normalisation
+// of a message, the keyword scan over a column of keywords and its report.
 
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
+#include "base/FieldValue.h"
 #include "base/Text.h"
-#include "store/Database.h"
 
 namespace vorelta {
 
@@ -50,23 +51,24 @@ struct ScanResult {
 // "注意：另有" n "处近似关键字，可能被拦截:" CR LF, then the lines, one per CR LF.
 QString NearMissReport(const QStringList& lines);
 
-// The check as the window runs it: against the rows of the shared recordset, brought up to
-// date first, and for a short message through an index of them kept from check to check while
-// they are unchanged. Then the near-misses, through folded keywords kept the same way.
-class KeywordScanner {
+// The check of messages against one column of keywords: the exact hits in table order, then
+// the near-misses. For a short message the exact hits come through an index of the keywords,
+// and the near-misses always through folded keywords; both are kept from check to check, so the
+// column must stay as it is until Forget.
+class KeywordCheck {
 public:
-    KeywordScanner();
-    ~KeywordScanner();
-    ScanResult Scan(Recordset& keywords, const QString& normalised);
+    KeywordCheck();
+    ~KeywordCheck();
+    // The keywords changed: the kept indexes go, and are built again as messages need them.
+    void Forget();
+    ScanResult Check(const std::vector<FieldValue>& keywords, const QString& normalised);
 
 private:
-    void findNearMisses(const std::vector<FieldValue>& column, const QString& normalised,
+    void findNearMisses(const std::vector<FieldValue>& keywords, const QString& normalised,
                         const std::vector<std::size_t>& hitRows, ScanResult& result);
 
     std::unique_ptr<KeywordIndex> index_;
     std::unique_ptr<NearMissIndex> nearMissIndex_;
-    const Recordset* indexed_ = nullptr;
-    std::uint64_t indexedVersion_ = 0;
 };
 
 // "找到关键字:" CR LF, each keyword with CR LF, then "检测到" n "条关键字,请更改".
