@@ -6,7 +6,6 @@
 #include <QString>
 #include <cstdint>
 #include <future>
-#include <optional>
 
 #include "store/Database.h"
 #include "store/KeywordSource.h"
