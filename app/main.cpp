@@ -16,7 +16,11 @@ int main(int argc, char* argv[]) {
     vorelta::ApplyApplicationLook(app);
     // The keywords are counted while the window is built; Load waits for the count.
     vorelta::Module1 state;
-    vorelta::StartOpeningKeyStore(state, vorelta::ConnectionString(vorelta::App::Path()));
+    try {
+        vorelta::StartOpeningKeyStore(state, vorelta::FindKeywordSource(vorelta::App::Path()));
+    } catch (const vorelta::RuntimeError&) {
+        // A vorelta.conf that cannot be used: Load finds it again and says so in its message box.
+    }
 
     vorelta::QtMessageBoxes boxes;
     vorelta::QtFileDialogs files;

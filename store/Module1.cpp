@@ -1,7 +1,6 @@
 #include "store/Module1.h"
 
 #include <QDir>
-#include <QSettings>
 #include <system_error>
 
 namespace vorelta {
@@ -33,6 +32,18 @@ void OpenKeyStore(Module1& state, const QString& connectionString) {
     OpenNow(state, connectionString);
 }
 
+void OpenKeyStore(Module1& state, const KeywordSource& source) {
+    if (!state.opening.valid()) {
+        state.Source = source;
+    }
+    OpenKeyStore(state, source.connectionString);
+}
+
+void StartOpeningKeyStore(Module1& state, const KeywordSource& source) {
+    state.Source = source;
+    StartOpeningKeyStore(state, source.connectionString);
+}
+
 void StartOpeningKeyStore(Module1& state, const QString& connectionString) {
     try {
         state.opening = std::async(
@@ -48,30 +59,17 @@ Module1::~Module1() {
     }
 }
 
-std::optional<QString> KeywordServer(const QString& appPath) {
-    const QSettings settings(appPath + QStringLiteral("/vorelta.conf"), QSettings::IniFormat);
-    const QVariant value = settings.value(QStringLiteral("keywords/database"));
-    // QSettings splits a value at its unquoted commas; a host list ("host=a,b") goes back
-    // together as it was written.
-    const QString conninfo = value.typeId() == QMetaType::QStringList
-                                 ? value.toStringList().join(u',')
-                                 : value.toString();
-    if (conninfo.trimmed().isEmpty()) {
-        return std::nullopt;
-    }
-    return conninfo.trimmed();
-}
-
 QString ConnectionString(const QString& appPath) {
-    if (const std::optional<QString> server = KeywordServer(appPath)) {
-        return QStringLiteral("Provider=PostgreSQL;Data Source=") + *server;
-    }
-    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=") +
-           KeyDatabasePath(appPath);
+    return FindKeywordSource(appPath).connectionString;
 }
 
 QString KeyStoreLocation(const QString& appPath) {
-    return KeywordServer(appPath) ? QString() : KeyDatabasePath(appPath);
+    try {
+        const KeywordSource source = FindKeywordSource(appPath);
+        return source.confFile.isEmpty() ? KeyDatabasePath(appPath) : source.confFile;
+    } catch (const RuntimeError&) {
+        return {};
+    }
 }
 
 }  // namespace vorelta

@@ -6,9 +6,9 @@
 #include <QString>
 #include <cstdint>
 #include <future>
-#include <optional>
 
 #include "store/Database.h"
+#include "store/KeywordSource.h"
 
 namespace vorelta {
 
@@ -22,14 +22,12 @@ inline const QString kKeynameField = QStringLiteral("keyname");
 
 // The full path of key.mdb in the program directory.
 QString KeyDatabasePath(const QString& appPath);
-// The keyword server that vorelta.conf in the program directory names (its [keywords] database,
-// a libpq connection string or URI); none without the file or the setting.
-std::optional<QString> KeywordServer(const QString& appPath);
-// The connection string for the keywords: the server vorelta.conf names, or else key.mdb in the
-// program directory.
+// The connection string for the keywords (see FindKeywordSource): the server a vorelta.conf
+// names, or else key.mdb in the program directory. Throws what FindKeywordSource throws.
 QString ConnectionString(const QString& appPath);
-// Where start-up failures say the keywords were looked for: key.mdb's full path; nothing for a
-// server, which the failure itself names.
+// What start-up failures add to say where the keywords were looked for: key.mdb's full path,
+// or the vorelta.conf that named the server (the failure itself names the server); nothing when
+// vorelta.conf itself is at fault, which its own error names.
 QString KeyStoreLocation(const QString& appPath);
 
 struct Module1 {
@@ -44,6 +42,8 @@ struct Module1 {
     Recordset KeyRecordset;
     // 32-bit: a table of 32768 or more keywords is counted like any other.
     std::int32_t KeyCount = 0;
+    // Where the keywords come from, for the About window; set by the overloads that take it.
+    KeywordSource Source;
     // While StartOpeningKeyStore's thread runs; the next OpenKeyStore waits for it.
     std::future<void> opening;
 };
@@ -55,11 +55,14 @@ struct Module1 {
 // After StartOpeningKeyStore, it waits for that opening instead, with the connection string
 // given there, and raises the same errors.
 void OpenKeyStore(Module1& state, const QString& connectionString);
+// The same over a source found by FindKeywordSource, which the state keeps.
+void OpenKeyStore(Module1& state, const KeywordSource& source);
 
 // Starts OpenKeyStore on a thread of its own and returns at once: counting a million keywords
 // takes about as long as building the main window, and the two then run side by side. Nothing
 // may touch the state until the next OpenKeyStore has returned. Where no thread can be started,
 // that OpenKeyStore opens the store itself.
 void StartOpeningKeyStore(Module1& state, const QString& connectionString);
+void StartOpeningKeyStore(Module1& state, const KeywordSource& source);
 
 }  // namespace vorelta

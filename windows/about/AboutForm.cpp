@@ -13,7 +13,12 @@ constexpr ControlDef<frmAbout> kControls[] = {
     {VORELTA_CONTROL(frmAbout, cmdSysInfo), u"系统信息(&S)...", {4140, 3075, 1485, 345}, 1},
     {VORELTA_CONTROL(frmAbout, lblDisclaimer), u"警告: ...", {255, 2625, 3630, 825}, 2},
     {VORELTA_CONTROL(frmAbout, lblTitle), u"数据更新：2008-5-29", {600, 720, 3885, 480}, 3},
+    // Below the buttons, as wide as the window less its margins; its height follows its text.
+    {VORELTA_CONTROL(frmAbout, lblSource), u"", {255, 3555, 5220, 0}, 4},
 };
+
+// Below the source line, as much space as beside it.
+constexpr int kBottomMargin = 255;
 
 // A grooved separator above the buttons: a grey line with a white one just below it.
 constexpr LineDef<frmAbout, 2> kLines[] = {
@@ -40,6 +45,7 @@ frmAbout::frmAbout(MessageBoxes& boxes, ProcessStarter& starter, sysinfo::Regist
     BuildLines<frmAbout, 2>(this, kLines);
     lblDisclaimer->setForeColor(kBlack);
     lblTitle->setForeColor(kBlack);
+    lblSource->setForeColor(kBlack);
     setDefaultButton(cmdOK);
     setCancelButton(cmdOK);
     cmdOK->setFocus();
@@ -50,6 +56,12 @@ frmAbout::frmAbout(MessageBoxes& boxes, ProcessStarter& starter, sysinfo::Regist
 
 void frmAbout::Form_Load() {
     setWindowTitle(QStringLiteral(u"关于 ") + App::Title);
+}
+
+void frmAbout::ShowKeywordSource(const QString& description) {
+    lblSource->setCaption(description);
+    lblSource->resize(lblSource->width(), lblSource->heightForWidth(lblSource->width()));
+    setFixedSize(width(), lblSource->geometry().bottom() + 1 + TwipsToPixels(kBottomMargin));
 }
 
 void frmAbout::cmdOK_Click() {

@@ -10,8 +10,8 @@
 namespace vorelta {
 
 // The About window: the application title in its caption, the data revision and a warning,
-// and the launcher of the system's information tool. The main window opens it modally, and
-// each opening builds and loads it anew.
+// the launcher of the system's information tool, and under them where the keywords come from. The
+// main window opens it modally, and each opening builds and loads it anew.
 class frmAbout : public ModalForm {
     Q_OBJECT
 
@@ -20,6 +20,10 @@ public:
              QWidget* parent = nullptr);
 
     void Form_Load();
+
+    // Shows where the keywords come from (KeywordSource::description) under the buttons; the
+    // window grows to fit it.
+    void ShowKeywordSource(const QString& description);
 
     // Starts the system-information tool, or says that it is not available.
     void StartSysInfo();
@@ -41,6 +45,7 @@ public:
     QPushButton* cmdSysInfo = nullptr;
     Label* lblDisclaimer = nullptr;
     Label* lblTitle = nullptr;
+    Label* lblSource = nullptr;
     std::array<Line*, 2> Line1{};
 };
 

@@ -92,7 +92,7 @@ void main::reportStartupFailure(const RuntimeError& error) {
 }
 
 void main::Form_Load() {
-    OpenKeyStore(state_, ConnectionString(appPath_));
+    OpenKeyStore(state_, FindKeywordSource(appPath_));
     Label2->setCaption(QStringLiteral(u"当前数据库中有%1条关键字").arg(state_.KeyCount));
 }
 
@@ -105,6 +105,7 @@ void main::Command1_Click() {
 
 void main::Command3_Click() {
     frmAbout about(boxes_, starter_, registry_, this);
+    about.ShowKeywordSource(state_.Source.description);
     about.Form_Load();
     ShowModal(about);
 }

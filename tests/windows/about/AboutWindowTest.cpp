@@ -192,6 +192,13 @@ TEST(AboutFromMainWindowTest, EachOpeningIsModalAndSetsTheCaption) {
             ASSERT_NE(about, nullptr);
             seen = true;
             EXPECT_EQ(about->windowTitle(), QStringLiteral(u"关于 Vorelta"));
+            // Under the buttons, whole inside the window: where the keywords come from.
+            EXPECT_EQ(about->lblSource->caption(),
+                      QStringLiteral(u"关键字库：程序目录中的 key.mdb\n文件：") +
+                          KeyDatabasePath(dir.path()));
+            EXPECT_GT(about->lblSource->y(), about->cmdSysInfo->geometry().bottom());
+            EXPECT_GE(about->lblSource->height(), about->lblSource->heightForWidth(348));
+            EXPECT_LT(about->lblSource->geometry().bottom(), about->height());
             about->setWindowTitle(QStringLiteral("changed"));  // the next opening starts afresh
             QTest::mouseClick(about->cmdOK, Qt::LeftButton);
         });
