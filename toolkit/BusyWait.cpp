@@ -175,7 +175,8 @@ void BusyWait::run(const std::function<void()>& work) {
                 } catch (...) {
                     failure = std::current_exception();
                 }
-                QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+                // Ends the loop from its own thread; it may not have started yet.
+                QCoreApplication::postEvent(&loop, new QEvent(QEvent::Quit));
             });
         } catch (const std::system_error&) {
             work();  // no thread to be had: in line, as before
