@@ -1,6 +1,7 @@
 #include "toolkit/ListBox.h"
 
 #include <QAbstractListModel>
+#include <QScrollBar>
 #include <algorithm>
 
 namespace vorelta {
@@ -109,15 +110,14 @@ void ListBox::ShowItems(ItemsSource source) {
     model_->show(std::move(source));
 }
 
+// The rows in view are worked out from the scroll position and the line height: asking the view
+// (indexAt) would lay out a list of a million items at once.
 void ListBox::HoldItems() {
-    const int count = model_->rowCount();
-    const QModelIndex first = indexAt(QPoint(0, 0));
-    const QModelIndex last = indexAt(QPoint(0, viewport()->height() - 1));
-    if (count == 0) {
-        model_->hold(0, -1);
-        return;
-    }
-    model_->hold(first.isValid() ? first.row() : 0, last.isValid() ? last.row() : count - 1);
+    const int lineHeight = std::max(1, fontMetrics().height());
+    const int scrolled = verticalScrollBar()->value();
+    const int first = verticalScrollMode() == ScrollPerItem ? scrolled : scrolled / lineHeight;
+    const int inView = viewport()->height() / lineHeight + 2;
+    model_->hold(first, std::min(model_->rowCount(), first + inView) - 1);
 }
 
 int ListBox::ListCount() const {
