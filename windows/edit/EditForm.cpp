@@ -32,11 +32,11 @@ constexpr ControlDef<edit> kControls[] = {
 const QString kNothingTyped = QStringLiteral(u"至少输入一条内容!");
 // The count line while the list shows no rows because they could not be read.
 const QString kRowsNotRead = QStringLiteral(u"未能读出关键字列表");
+const QString kTextFiles = QStringLiteral(u"文本文件 (*.txt);;所有文件 (*)");
 
 QString InsertResultText(std::int32_t added) {
     return QStringLiteral(u"成功添加%1条关键字").arg(added);
 }
-const QString kTextFiles = QStringLiteral(u"文本文件 (*.txt);;所有文件 (*)");
 
 // The files a drag carries; none when it carries anything but local files.
 QStringList LocalFiles(const QMimeData* data) {
@@ -153,8 +153,8 @@ void edit::ExportKeywords() {
     // The keywords as the list shows them, read anew only if something may have changed them.
     try {
         RunOnStore(kReadingKeywords, [this] { state_.KeyRecordset.Requery(); });
-    } catch (const RuntimeError& error) {
-        ReportCancelOrRethrow(error);
+    } catch (...) {
+        ReportCancelOrRethrow();
         return;
     }
     const std::vector<FieldValue>& keywords = state_.KeyRecordset.Column(kKeynameField);
@@ -242,11 +242,15 @@ void edit::ShowRowsAfterFailure() {
 
 // Inside a handler's catch: a cancel is what the user asked for, said in words and not as an
 // error; any other error goes on to be reported.
-void edit::ReportCancelOrRethrow(const RuntimeError& error) {
-    if (!IsCancel(error)) {
+void edit::ReportCancelOrRethrow() {
+    try {
         throw;
+    } catch (const RuntimeError& error) {
+        if (!IsCancel(error)) {
+            throw;
+        }
+        boxes_.MsgBox(error.description());
     }
-    boxes_.MsgBox(error.description());
 }
 
 void edit::Command1_Click() {
@@ -265,11 +269,11 @@ void edit::Command1_Click() {
             StoreNewKeywords(state_, lines, added, refused);
             state_.KeyRecordset.Requery();
         });
-    } catch (const RuntimeError& error) {
+    } catch (...) {
         // What was stored before the error counts and shows; the typed text stays for a retry.
         Label2->setCaption(InsertResultText(added));
         ShowRowsAfterFailure();
-        ReportCancelOrRethrow(error);
+        ReportCancelOrRethrow();
         return;
     }
     Label2->setCaption(InsertResultText(added));
@@ -302,9 +306,9 @@ void edit::Command2_Click() {
             }
             keys.Requery();
         });
-    } catch (const RuntimeError& error) {
+    } catch (...) {
         ShowRowsAfterFailure();
-        ReportCancelOrRethrow(error);
+        ReportCancelOrRethrow();
     }
 }
 

@@ -43,7 +43,7 @@ private:
     // The list shows the shared recordset's rows as they are kept now.
     void ListKeptKeywords();
     void ShowRowsAfterFailure();
-    void ReportCancelOrRethrow(const RuntimeError& error);
+    void ReportCancelOrRethrow();
 
     Module1& state_;
     MessageBoxes& boxes_;
