@@ -88,12 +88,18 @@ void Connection::Open(const QString& connectionString, const QString& /*userId*/
     }
     if (settings.provider.compare(u"PostgreSQL", Qt::CaseInsensitive) == 0) {
         engine_ = std::make_unique<PgEngine>(settings.dataSource);
-        return;
+    } else {
+        auto sqlite =
+            std::make_unique<SqliteEngine>(settings.dataSource, IsReadOnlyMode(settings.mode),
+                                           BusyTimeoutOf(settings.busyTimeout));
+        sqlite_ = sqlite.get();
+        engine_ = std::move(sqlite);
     }
-    auto sqlite = std::make_unique<SqliteEngine>(settings.dataSource, IsReadOnlyMode(settings.mode),
-                                                 BusyTimeoutOf(settings.busyTimeout));
-    sqlite_ = sqlite.get();
-    engine_ = std::move(sqlite);
+    cancellable_ = engine_.get();
+    // A cancel that came while the database was being opened stops what follows.
+    if (cancelled_) {
+        engine_->cancel();
+    }
 }
 
 bool Connection::IsOpen() const {
@@ -108,7 +114,29 @@ Engine& Connection::engine() const {
 }
 
 void Connection::FollowFile() {
+    StopIfCancelled();
     engine().follow();
+}
+
+void Connection::Cancel() noexcept {
+    cancelled_ = true;
+    if (Engine* engine = cancellable_) {
+        engine->cancel();
+    }
+}
+
+void Connection::ResumeAfterCancel() noexcept {
+    cancelled_ = false;
+    // The engine as Cancel sees it: the connection may still be opening on another thread.
+    if (auto* sqlite = dynamic_cast<SqliteEngine*>(cancellable_.load())) {
+        sqlite->resume();
+    }
+}
+
+void Connection::StopIfCancelled() const {
+    if (cancelled_) {
+        throw Cancelled();
+    }
 }
 
 std::uint64_t Connection::Generation() const {

@@ -10,6 +10,7 @@
 // while the connection vouches that nothing has changed them (store/KeptRows.h).
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -98,6 +99,15 @@ public:
     // False also after the database ended a transaction by itself on a fatal error.
     bool InTransaction() const;
 
+    // Stops the statement running now on another thread, and every statement after it until
+    // ResumeAfterCancel: each fails with adErrCancelled, so that an action of many statements
+    // ends at once. Safe to call from any thread, also while the connection opens.
+    void Cancel() noexcept;
+    // Statements run again; called before a new action, while none runs.
+    void ResumeAfterCancel() noexcept;
+    // Raises adErrCancelled once Cancel has been called; called between statements.
+    void StopIfCancelled() const;
+
     // The open SQLite database, for statements of the caller's own; raises an error when the
     // connection is not open on one. What is done through it is not seen by the store: every
     // row kept so far is read anew.
@@ -109,6 +119,9 @@ private:
 
     std::unique_ptr<Engine> engine_;
     SqliteEngine* sqlite_ = nullptr;  // the engine, when it is SQLite's
+    // For Cancel on another thread: the engine once it is open, and whether a cancel came.
+    std::atomic<Engine*> cancellable_{nullptr};
+    std::atomic<bool> cancelled_{false};
 };
 
 class Recordset;

@@ -214,6 +214,8 @@ bool Recordset::Update() {
     // Whatever happens, the new row is no longer being edited afterwards.
     auto pending = std::move(*pendingRow_);
     pendingRow_.reset();
+    // Rows added one by one inside a transaction: a cancel stops them between two rows too.
+    connection_->StopIfCancelled();
     if (!connection_->InTransaction()) {
         // A row stored on its own goes into the database the name gives now.
         connection_->FollowFile();

@@ -1,9 +1,46 @@
 #include "store/SqliteEngine.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "store/SourceSql.h"
 #include "store/SqliteStatement.h"
 
 namespace vorelta {
+
+namespace {
+
+// A running statement looks for a cancel this often: at a million rows read, a thousand times
+// a second or more, for a cost too small to measure.
+constexpr int kStepsBetweenCancelChecks = 1000;
+
+// Between two tries for another program's lock, as SQLite's own busy timeout waits.
+constexpr std::chrono::milliseconds kLockRetryDelays[] = {
+    std::chrono::milliseconds(1),  std::chrono::milliseconds(2),  std::chrono::milliseconds(5),
+    std::chrono::milliseconds(10), std::chrono::milliseconds(15), std::chrono::milliseconds(20),
+    std::chrono::milliseconds(25), std::chrono::milliseconds(25), std::chrono::milliseconds(25),
+    std::chrono::milliseconds(50), std::chrono::milliseconds(50), std::chrono::milliseconds(100)};
+
+// What a statement stopped by a cancel fails with: interrupted while it worked, or given up
+// while it waited for a lock.
+bool StoppedByCancel(const RuntimeError& error) {
+    const int primary = error.number() & 0xff;
+    return primary == SQLITE_INTERRUPT || primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+}  // namespace
+
+template <class Operation>
+auto SqliteEngine::cancellable(Operation operation) -> decltype(operation()) {
+    try {
+        return operation();
+    } catch (const RuntimeError& error) {
+        if (cancelled_ && StoppedByCancel(error)) {
+            throw Cancelled();
+        }
+        throw;
+    }
+}
 
 SqliteEngine::SqliteEngine(QString path, bool readOnly, int busyTimeoutMs)
     : path_(std::move(path)), readOnly_(readOnly), busyTimeoutMs_(busyTimeoutMs) {
@@ -36,7 +73,9 @@ bool SqliteEngine::openFileOnce() {
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path_.toUtf8().constData(), &db, flags, nullptr);
     if (rc == SQLITE_OK) {
-        sqlite3_busy_timeout(db, busyTimeoutMs_);
+        sqlite3_busy_handler(db, &SqliteEngine::waitForLock, this);
+        sqlite3_progress_handler(db, kStepsBetweenCancelChecks, &SqliteEngine::stopWhenCancelled,
+                                 this);
         // Opening is lazy; reading the schema is what tells a database from any other file.
         // The journal mode stays as the file has it: the rollback journal of a file made by
         // us leaves nothing beside key.mdb once a transaction ends, and a file that another
@@ -69,6 +108,44 @@ bool SqliteEngine::openFileOnce() {
     return true;
 }
 
+// Another program's lock is waited for until the busy timeout has passed since the first try,
+// in steps that grow as SQLite's own do; a cancel ends the wait at once.
+int SqliteEngine::waitForLock(void* engine, int attempt) {
+    auto& self = *static_cast<SqliteEngine*>(engine);
+    const auto now = std::chrono::steady_clock::now();
+    if (attempt == 0) {
+        self.waitStart_ = now;
+    }
+    const auto deadline = self.waitStart_ + std::chrono::milliseconds(self.busyTimeoutMs_);
+    if (now >= deadline || self.cancelled_) {
+        return 0;
+    }
+    const auto delay = kLockRetryDelays[std::min<std::size_t>(std::size_t(attempt),
+                                                              std::size(kLockRetryDelays) - 1)];
+    std::unique_lock lock(self.cancelMutex_);
+    self.cancelSignal_.wait_until(lock, std::min(now + delay, deadline),
+                                  [&self] { return self.cancelled_.load(); });
+    return self.cancelled_ ? 0 : 1;
+}
+
+int SqliteEngine::stopWhenCancelled(void* engine) {
+    return static_cast<SqliteEngine*>(engine)->cancelled_ ? 1 : 0;
+}
+
+// No sqlite3_interrupt: its mark stays on the connection when no statement runs, and would stop
+// the first statement of the next action. The progress handler looks at the cancel instead.
+void SqliteEngine::cancel() noexcept {
+    {
+        const std::lock_guard lock(cancelMutex_);
+        cancelled_ = true;
+    }
+    cancelSignal_.notify_all();
+}
+
+void SqliteEngine::resume() noexcept {
+    cancelled_ = false;
+}
+
 void SqliteEngine::close() {
     // A statement still alive (a recordset's prepared insert) keeps the old file open until it
     // is finalized; the recordset notices the new generation and lets it go.
@@ -79,36 +156,38 @@ void SqliteEngine::close() {
 }
 
 void SqliteEngine::follow() {
-    if (db_ && !sqlite3_get_autocommit(db_)) {
-        return;
-    }
-    if (path_.isEmpty()) {
-        throw ObjectClosed();
-    }
-    const std::optional<FileIdentity> now = IdentityOf(path_);
-    if (!now) {
-        const int error = errno;
-        close();
-        throw FileGone(path_, error);
-    }
-    if (db_ && *now == identity_) {
-        if (identityUnproven_) {
-            // The file may have been rewritten in the tick of its last change without showing
-            // it: nothing cached from it is used, the pages are read again.
-            sqlite3_db_release_memory(db_);
-            ++stamp_;
-            recordIdentity();
+    return cancellable([&] {
+        if (db_ && !sqlite3_get_autocommit(db_)) {
+            return;
         }
-        return;
-    }
-    close();
-    try {
-        openFile();
-    } catch (const RuntimeError& error) {
-        // Whatever now has the name is not a keyword database: say which file that is.
-        throw RuntimeError(error.number(),
-                           error.description() + QStringLiteral("\r\n\r\n") + path_);
-    }
+        if (path_.isEmpty()) {
+            throw ObjectClosed();
+        }
+        const std::optional<FileIdentity> now = IdentityOf(path_);
+        if (!now) {
+            const int error = errno;
+            close();
+            throw FileGone(path_, error);
+        }
+        if (db_ && *now == identity_) {
+            if (identityUnproven_) {
+                // The file may have been rewritten in the tick of its last change without showing
+                // it: nothing cached from it is used, the pages are read again.
+                sqlite3_db_release_memory(db_);
+                ++stamp_;
+                recordIdentity();
+            }
+            return;
+        }
+        close();
+        try {
+            openFile();
+        } catch (const RuntimeError& error) {
+            // Whatever now has the name is not a keyword database: say which file that is.
+            throw RuntimeError(error.number(),
+                               error.description() + QStringLiteral("\r\n\r\n") + path_);
+        }
+    });
 }
 
 void SqliteEngine::prepareWrite() {
@@ -151,7 +230,10 @@ void SqliteEngine::recordIdentity() {
 }
 
 StoreEvidence SqliteEngine::evidence() {
-    return {stamp_, dataVersion(), totalChanges(), timesProve_};
+    // The data version is read under a read lock, which waits for another program's writes.
+    return cancellable([this] {
+        return StoreEvidence{stamp_, dataVersion(), totalChanges(), timesProve_};
+    });
 }
 
 std::uint64_t SqliteEngine::dataVersion() {
@@ -173,31 +255,35 @@ std::int64_t SqliteEngine::totalChanges() const {
 }
 
 void SqliteEngine::begin() {
-    follow();
-    prepareWrite();
-    // Exclusive: the one wait for other programs' locks is here, readers' included. A write
-    // lock taken without it would wait again, for the full time, each time SQLite's page cache
-    // spills to the file while another program reads, and again at the commit.
-    execute("begin exclusive");
+    return cancellable([&] {
+        follow();
+        prepareWrite();
+        // Exclusive: the one wait for other programs' locks is here, readers' included. A write
+        // lock taken without it would wait again, for the full time, each time SQLite's page cache
+        // spills to the file while another program reads, and again at the commit.
+        execute("begin exclusive");
+    });
 }
 
 bool SqliteEngine::commit() {
-    if (!inTransaction()) {
-        ++stamp_;
-        ++undone_;  // whatever was kept of the transaction's rows was undone
-        return false;
-    }
-    try {
-        execute("commit");
-    } catch (...) {
-        ++stamp_;
-        ++undone_;
-        throw;
-    }
-    if (!noteOwnWrite()) {
-        throw WrittenToAReplacedFile(path_);
-    }
-    return true;
+    return cancellable([&] {
+        if (!inTransaction()) {
+            ++stamp_;
+            ++undone_;  // whatever was kept of the transaction's rows was undone
+            return false;
+        }
+        try {
+            execute("commit");
+        } catch (...) {
+            ++stamp_;
+            ++undone_;
+            throw;
+        }
+        if (!noteOwnWrite()) {
+            throw WrittenToAReplacedFile(path_);
+        }
+        return true;
+    });
 }
 
 void SqliteEngine::rollback() {
@@ -271,86 +357,94 @@ Statement SqliteEngine::prepareSource(const QString& source, const std::vector<Q
 
 SourceShape SqliteEngine::describe(const QString& source, const std::vector<QString>& parameters,
                                    bool updatable) {
-    SourceShape shape;
-    std::vector<std::string> bytes;
-    prepareSource(source, parameters, updatable, shape, bytes);
-    return shape;
+    return cancellable([&] {
+        SourceShape shape;
+        std::vector<std::string> bytes;
+        prepareSource(source, parameters, updatable, shape, bytes);
+        return shape;
+    });
 }
 
 SourceTraits SqliteEngine::read(const QString& source, const std::vector<QString>& parameters,
                                 bool updatable, std::size_t expectedRows, SourceShape& shape,
                                 SourceRows rows) {
-    std::vector<std::string> bytes;
-    const Statement statement = prepareSource(source, parameters, updatable, shape, bytes);
-    const bool withRowIds = !shape.rowIdName.isEmpty();
-    const int first = withRowIds ? 1 : 0;
-    const std::size_t columnCount = shape.columns.size();
-    rows.columns.assign(columnCount, {});
-    rows.rowIds.clear();
-    for (auto& column : rows.columns) {
-        column.reserve(expectedRows);
-    }
-    if (withRowIds) {
-        rows.rowIds.reserve(expectedRows);
-    }
-    int rc;
-    std::size_t read = 0;
-    for (; (rc = sqlite3_step(statement.get())) == SQLITE_ROW; ++read) {
-        if (withRowIds) {
-            rows.rowIds.push_back(sqlite3_column_int64(statement.get(), 0));
-        }
-        for (std::size_t c = 0; c < columnCount; ++c) {
-            rows.columns[c].push_back(ReadText(statement.get(), first + int(c), encoding_));
-        }
-    }
-    if (rc != SQLITE_DONE) {
-        rows.columns.clear();
-        throw SqliteError(db_, rc);
-    }
-    // A table much smaller than expected keeps no room for the rows it had.
-    if (read < expectedRows / 2) {
+    return cancellable([&] {
+        std::vector<std::string> bytes;
+        const Statement statement = prepareSource(source, parameters, updatable, shape, bytes);
+        const bool withRowIds = !shape.rowIdName.isEmpty();
+        const int first = withRowIds ? 1 : 0;
+        const std::size_t columnCount = shape.columns.size();
+        rows.columns.assign(columnCount, {});
+        rows.rowIds.clear();
         for (auto& column : rows.columns) {
-            column.shrink_to_fit();
+            column.reserve(expectedRows);
         }
-        rows.rowIds.shrink_to_fit();
-    }
-    const bool isTable = !shape.sourceTable.isEmpty();
-    return {isTable, AddsAtTheEnd(db_, source),
-            isTable && CountsEveryChange(db_, shape.sourceTable)};
+        if (withRowIds) {
+            rows.rowIds.reserve(expectedRows);
+        }
+        int rc;
+        std::size_t read = 0;
+        for (; (rc = sqlite3_step(statement.get())) == SQLITE_ROW; ++read) {
+            if (withRowIds) {
+                rows.rowIds.push_back(sqlite3_column_int64(statement.get(), 0));
+            }
+            for (std::size_t c = 0; c < columnCount; ++c) {
+                rows.columns[c].push_back(ReadText(statement.get(), first + int(c), encoding_));
+            }
+        }
+        if (rc != SQLITE_DONE) {
+            rows.columns.clear();
+            throw SqliteError(db_, rc);
+        }
+        // A table much smaller than expected keeps no room for the rows it had.
+        if (read < expectedRows / 2) {
+            for (auto& column : rows.columns) {
+                column.shrink_to_fit();
+            }
+            rows.rowIds.shrink_to_fit();
+        }
+        const bool isTable = !shape.sourceTable.isEmpty();
+        return SourceTraits{isTable, AddsAtTheEnd(db_, source),
+                            isTable && CountsEveryChange(db_, shape.sourceTable)};
+    });
 }
 
 // The number of rows the source delivers, counted by the database without reading them.
 int SqliteEngine::count(const QString& source, const std::vector<QString>& parameters) {
-    sqlite3* db = SqliteEngine::db();
-    Statement count = Prepare(db, QStringLiteral("select count(*) from (%1)").arg(source));
-    std::vector<std::string> bytes;
-    BindParameters(db, count.get(), parameters, encoding_, bytes);
-    const int rc = sqlite3_step(count.get());
-    if (rc != SQLITE_ROW) {
-        throw SqliteError(db, rc);
-    }
-    return sqlite3_column_int(count.get(), 0);
+    return cancellable([&] {
+        sqlite3* db = SqliteEngine::db();
+        Statement count = Prepare(db, QStringLiteral("select count(*) from (%1)").arg(source));
+        std::vector<std::string> bytes;
+        BindParameters(db, count.get(), parameters, encoding_, bytes);
+        const int rc = sqlite3_step(count.get());
+        if (rc != SQLITE_ROW) {
+            throw SqliteError(db, rc);
+        }
+        return sqlite3_column_int(count.get(), 0);
+    });
 }
 
 bool SqliteEngine::insert(const SourceShape& shape, const std::vector<int>& setColumns,
                           const std::vector<std::optional<FieldValue>>& row, std::int64_t& rowId) {
-    sqlite3* db = SqliteEngine::db();
-    sqlite3_stmt* insert = insertStatement(shape, setColumns);
-    insertBytes_.resize(setColumns.size());
-    for (std::size_t i = 0; i < setColumns.size(); ++i) {
-        BindText(db, insert, int(i + 1), *row[std::size_t(setColumns[i])], encoding_,
-                 insertBytes_[i]);
-    }
-    const int rc = stepWrite(insert);
-    sqlite3_reset(insert);  // every parameter is bound again for the next row
-    if (rc != SQLITE_DONE) {
-        throw SqliteError(db, rc);
-    }
-    if (sqlite3_changes(db) == 0) {
-        return false;
-    }
-    rowId = sqlite3_last_insert_rowid(db);
-    return true;
+    return cancellable([&] {
+        sqlite3* db = SqliteEngine::db();
+        sqlite3_stmt* insert = insertStatement(shape, setColumns);
+        insertBytes_.resize(setColumns.size());
+        for (std::size_t i = 0; i < setColumns.size(); ++i) {
+            BindText(db, insert, int(i + 1), *row[std::size_t(setColumns[i])], encoding_,
+                     insertBytes_[i]);
+        }
+        const int rc = stepWrite(insert);
+        sqlite3_reset(insert);  // every parameter is bound again for the next row
+        if (rc != SQLITE_DONE) {
+            throw SqliteError(db, rc);
+        }
+        if (sqlite3_changes(db) == 0) {
+            return false;
+        }
+        rowId = sqlite3_last_insert_rowid(db);
+        return true;
+    });
 }
 
 // The insert for rows that set these columns, prepared once and kept while rows of the same
@@ -395,18 +489,20 @@ bool SqliteEngine::insertFits(const SourceShape& shape, const std::vector<int>& 
 
 void SqliteEngine::remove(const SourceShape& shape, std::int64_t rowId,
                           const std::vector<FieldValue>& /*values*/) {
-    sqlite3* db = SqliteEngine::db();
-    Statement statement = Prepare(db, QStringLiteral("delete from %1 where %2 = ?")
-                                          .arg(QuoteIdentifier(shape.table), shape.rowIdName));
-    sqlite3_bind_int64(statement.get(), 1, rowId);
-    const int rc = stepWrite(statement.get());
-    if (rc != SQLITE_DONE) {
-        throw SqliteError(db, rc);
-    }
-    // The row id names exactly one row; none removed means another program removed it first.
-    if (sqlite3_changes(db) != 1) {
-        throw RowGone();
-    }
+    return cancellable([&] {
+        sqlite3* db = SqliteEngine::db();
+        Statement statement = Prepare(db, QStringLiteral("delete from %1 where %2 = ?")
+                                              .arg(QuoteIdentifier(shape.table), shape.rowIdName));
+        sqlite3_bind_int64(statement.get(), 1, rowId);
+        const int rc = stepWrite(statement.get());
+        if (rc != SQLITE_DONE) {
+            throw SqliteError(db, rc);
+        }
+        // The row id names exactly one row; none removed means another program removed it first.
+        if (sqlite3_changes(db) != 1) {
+            throw RowGone();
+        }
+    });
 }
 
 }  // namespace vorelta

@@ -9,6 +9,10 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -54,6 +58,11 @@ public:
     void remove(const SourceShape& shape, std::int64_t rowId,
                 const std::vector<FieldValue>& values) override;
 
+    // Stops the statement running now, whether it works or waits for another program's lock,
+    // and every one after it until resume(): each fails with adErrCancelled.
+    void cancel() noexcept override;
+    void resume() noexcept;
+
     TextEncoding encoding() const { return encoding_; }
     // The open database for the caller's own statements: nothing kept is vouched for after.
     sqlite3* handle();
@@ -86,6 +95,12 @@ private:
                             bool updatable, SourceShape& shape, std::vector<std::string>& bytes);
     sqlite3_stmt* insertStatement(const SourceShape& shape, const std::vector<int>& setColumns);
     bool insertFits(const SourceShape& shape, const std::vector<int>& setColumns) const;
+    // Waits for another program's lock up to the busy timeout, or until a cancel.
+    static int waitForLock(void* engine, int attempt);
+    static int stopWhenCancelled(void* engine);
+    // Runs one of the engine's operations; a failure caused by a cancel is told as one.
+    template <class Operation>
+    auto cancellable(Operation operation) -> decltype(operation());
 
     sqlite3* db_ = nullptr;
     QString path_;
@@ -104,6 +119,11 @@ private:
     QString insertTable_;
     std::vector<QString> insertColumns_;  // the names it sets
     std::vector<std::string> insertBytes_;
+
+    std::atomic<bool> cancelled_{false};
+    std::mutex cancelMutex_;
+    std::condition_variable cancelSignal_;             // wakes a lock wait at a cancel
+    std::chrono::steady_clock::time_point waitStart_;  // of the lock wait under way
 };
 
 }  // namespace vorelta

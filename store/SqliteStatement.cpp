@@ -16,7 +16,7 @@ QString DescribeResultCode(int primaryCode) {
             return QStringLiteral(u"没有访问数据库文件的权限。");
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
-            return QStringLiteral(u"数据库文件正被其他程序使用，请稍后再试。");
+            return QStringLiteral(u"关键字列表正被其他人修改，请稍后再试。");
         case SQLITE_NOMEM:
             return QStringLiteral(u"内存不足。");
         case SQLITE_READONLY:
@@ -81,6 +81,10 @@ RuntimeError RowGone() {
 RuntimeError NoCurrentRecord() {
     return RuntimeError(adErrNoCurrentRecord,
                         QStringLiteral(u"BOF 或 EOF 中有一个是“真”，或者当前的记录已被删除。"));
+}
+
+RuntimeError Cancelled() {
+    return RuntimeError(adErrCancelled, QStringLiteral(u"操作已取消，关键字库没有改动。"));
 }
 
 Statement Prepare(sqlite3* db, const QString& sql) {

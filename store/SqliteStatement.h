@@ -17,6 +17,8 @@ RuntimeError ObjectClosed();
 RuntimeError ObjectOpen();
 RuntimeError RowGone();
 RuntimeError NoCurrentRecord();
+// The user cancelled the statement, or the action it belonged to.
+RuntimeError Cancelled();
 
 Statement Prepare(sqlite3* db, const QString& sql);
 // Binds the text in the database's own encoding. The bytes are kept in `bytes`, which must

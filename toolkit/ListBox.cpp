@@ -1,6 +1,7 @@
 #include "toolkit/ListBox.h"
 
 #include <QAbstractListModel>
+#include <QScrollBar>
 #include <algorithm>
 
 namespace vorelta {
@@ -22,14 +23,30 @@ public:
 
     void show(ItemsSource source) {
         beginResetModel();
+        held_.clear();
+        holding_ = false;
         source_ = std::move(source);
         const Items* items = source_ ? source_() : nullptr;
         count_ = items ? int(items->size()) : 0;
         endResetModel();
     }
 
+    // Keeps the items of these rows, and asks the source nothing until the next show.
+    void hold(int first, int last) {
+        held_.clear();
+        heldFrom_ = first;
+        for (int row = first; row <= last && row >= 0; ++row) {
+            held_.push_back(item(row));
+        }
+        holding_ = true;
+    }
+
     // The item at `row` as the source holds it now; empty for a row it no longer has.
     QString item(int row) const {
+        if (holding_) {
+            const int at = row - heldFrom_;
+            return at >= 0 && std::size_t(at) < held_.size() ? held_[std::size_t(at)] : QString();
+        }
         const Items* items = source_ ? source_() : nullptr;
         if (!items || row < 0 || std::size_t(row) >= items->size()) {
             return {};
@@ -40,6 +57,12 @@ public:
     // Each item in order, `visit(row, item)`.
     template <class Visit>
     void forEach(Visit visit) const {
+        if (holding_) {
+            for (std::size_t at = 0; at < held_.size(); ++at) {
+                visit(heldFrom_ + int(at), held_[at]);
+            }
+            return;
+        }
         const Items* items = source_ ? source_() : nullptr;
         for (int row = 0; items && row < count_ && std::size_t(row) < items->size(); ++row) {
             visit(row, (*items)[std::size_t(row)].value_or(QString()));
@@ -65,6 +88,9 @@ private:
 
     ItemsSource source_;
     int count_ = 0;  // as the view was told at the last show
+    bool holding_ = false;
+    std::vector<QString> held_;  // while holding: the items from row heldFrom_ on
+    int heldFrom_ = 0;
 };
 
 ListBox::ListBox(QWidget* parent) : QListView(parent), model_(new Model(this)) {
@@ -82,6 +108,16 @@ ListBox::ListBox(QWidget* parent) : QListView(parent), model_(new Model(this)) {
 
 void ListBox::ShowItems(ItemsSource source) {
     model_->show(std::move(source));
+}
+
+// The rows in view are worked out from the scroll position and the line height: asking the view
+// (indexAt) would lay out a list of a million items at once.
+void ListBox::HoldItems() {
+    const int lineHeight = std::max(1, fontMetrics().height());
+    const int scrolled = verticalScrollBar()->value();
+    const int first = verticalScrollMode() == ScrollPerItem ? scrolled : scrolled / lineHeight;
+    const int inView = viewport()->height() / lineHeight + 2;
+    model_->hold(first, std::min(model_->rowCount(), first + inView) - 1);
 }
 
 int ListBox::ListCount() const {

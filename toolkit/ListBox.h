@@ -29,6 +29,9 @@ public:
 
     // Lists the items the source holds now, none selected. Called again after they change.
     void ShowItems(ItemsSource source);
+    // While the source's items are being changed on another thread, the list asks it nothing:
+    // the items in view stay shown as they were, until the next ShowItems.
+    void HoldItems();
 
     int ListCount() const;
     // The index of the selected item, -1 when none is selected.

@@ -2,11 +2,15 @@
 
 #include <sqlite3.h>
 
+#include <QDialog>
+#include <QLabel>
+#include <QSignalSpy>
 #include <chrono>
 #include <functional>
 #include <thread>
 
 #include "tests/faults/FaultSession.h"
+#include "toolkit/BusyWait.h"
 
 namespace vorelta::test {
 namespace {
@@ -15,7 +19,7 @@ using namespace std::chrono_literals;
 using Rows = std::vector<FieldValue>;
 
 const QString kBusyReport =
-    QStringLiteral(u"实时错误 '5':\r\n\r\n数据库文件正被其他程序使用，请稍后再试。");
+    QStringLiteral(u"实时错误 '5':\r\n\r\n关键字列表正被其他人修改，请稍后再试。");
 
 // Another program's write transaction on key.mdb: while it is open nobody else can read.
 class ForeignWriteLock {
@@ -121,6 +125,57 @@ TEST(BusyDatabaseTest, ALockHeldPastTheWaitIsReportedInWordsAndLosesNothing) {
         action.run(s);
         EXPECT_TRUE(s.boxes.prompts.isEmpty());
         action.verify(s, true);
+    }
+}
+
+// A lock held longer than anyone would wait: the panel says what is waited for while the
+// windows take no other input, and its cancel (the button, or Esc) ends the wait; the action
+// then stores nothing and says so, and goes through once the other program is done.
+TEST(BusyDatabaseTest, ThePanelsCancelEndsAWaitForALockAndLosesNothing) {
+    const struct {
+        QString panelLine;
+        bool byEscape;
+        QStringList prompts;  // what the window says after the cancel
+    } cases[] = {
+        {QStringLiteral(u"正在读取关键字…"), false, {}},  // the result label says it
+        {QStringLiteral(u"正在保存关键字…"),
+         true,
+         {QStringLiteral(u"操作已取消，关键字库没有改动。")}},
+        {QStringLiteral(u"正在删除关键字…"),
+         false,
+         {QStringLiteral(u"操作已取消，关键字库没有改动。")}},
+    };
+    const std::vector<Action> actions = Actions();
+    for (std::size_t i = 0; i < actions.size(); ++i) {
+        SCOPED_TRACE(actions[i].name);
+        FaultSession s;
+        s.startUp({kStored}, QStringLiteral("Busy Timeout=60000;"));  // only a cancel ends it soon
+        s.check(QStringLiteral(u"你好朋友"));
+        s.checker->show();
+        QSignalSpy presses(s.checker->Command2, &QPushButton::clicked);
+        QStringList panelLines;
+        BusyWait::setPanelShownHook([&](QDialog& panel) {
+            panelLines << panel.findChild<QLabel*>()->text();
+            QTest::mouseClick(s.checker->Command2, Qt::LeftButton);  // a second press
+            if (cases[i].byEscape) {
+                QTest::keyClick(&panel, Qt::Key_Escape);
+            } else {
+                QTest::mouseClick(panel.findChild<QPushButton*>(), Qt::LeftButton);
+            }
+        });
+        {
+            ForeignWriteLock lock(s.dir.keyDatabase());
+            actions[i].run(s);
+        }
+        BusyWait::setPanelShownHook({});
+        EXPECT_EQ(panelLines, QStringList{cases[i].panelLine});
+        EXPECT_EQ(presses.count(), actions[i].name == std::string("check") ? 1 : 0);
+        EXPECT_EQ(s.boxes.prompts, cases[i].prompts);
+        actions[i].verify(s, false);
+        s.boxes.prompts.clear();
+        actions[i].run(s);
+        EXPECT_TRUE(s.boxes.prompts.isEmpty());
+        actions[i].verify(s, true);
     }
 }
 

@@ -10,12 +10,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "tests/support/RecordingMessageBoxes.h"
+#include "toolkit/BusyWait.h"
 #include "toolkit/ErrorReport.h"
 #include "toolkit/Form.h"
 #include "toolkit/Label.h"
+#include "toolkit/ListBox.h"
 #include "toolkit/Runtime.h"
 
 namespace vorelta {
@@ -104,6 +108,46 @@ TEST(ModalTest, AModalWindowBlocksTheOthersUntilItCloses) {
     ShowModal(dialog);
     EXPECT_TRUE(blockedWhileOpen);
     EXPECT_FALSE(dialog.isVisible());
+}
+
+// The work runs on another thread and its error comes back as if it had run in line. A wait
+// that only a cancel ends shows the panel; meanwhile the other windows take no input, and the
+// list keeps showing the items in view while their source changes.
+TEST(BusyWaitTest, WorkRunsOffTheWindowsThreadUntilItEndsOrIsCancelled) {
+    QPushButton other(QStringLiteral("other"));
+    other.show();
+    QSignalSpy otherClicks(&other, &QPushButton::clicked);
+    ListBox list;
+    ListBox::Items items{QStringLiteral(u"中奖"), QStringLiteral(u"发票")};
+    list.ShowItems([&items] { return &items; });
+    list.show();
+    std::atomic<bool> cancelled = false;
+    BusyWait wait(QStringLiteral(u"正在读取关键字…"), [&cancelled] { cancelled = true; });
+    BusyWait::setPanelShownHook([&](QDialog& panel) {
+        QTest::mouseClick(&other, Qt::LeftButton);
+        EXPECT_EQ(list.List(1), QStringLiteral(u"发票"));
+        QTest::mouseClick(panel.findChild<QPushButton*>(), Qt::LeftButton);
+    });
+    std::thread::id worker;
+    EXPECT_THROW(wait.run([&] {
+        worker = std::this_thread::get_id();
+        throw RuntimeError(5, QStringLiteral("busy"));
+    }),
+                 RuntimeError);
+    EXPECT_NE(worker, std::this_thread::get_id());
+    cancelled = false;
+    list.HoldItems();
+    wait.run([&] {
+        items.clear();  // the rows read anew, while the list paints
+        while (!cancelled) {
+            std::this_thread::yield();
+        }
+    });
+    BusyWait::setPanelShownHook({});
+    EXPECT_TRUE(wait.cancelled());
+    EXPECT_EQ(otherClicks.count(), 0);
+    list.ShowItems([&items] { return &items; });
+    EXPECT_EQ(list.ListCount(), 0);
 }
 
 TEST(RuntimeTest, DirNamesAFileOrNothing) {

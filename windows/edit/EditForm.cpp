@@ -10,6 +10,7 @@
 #include "store/KeywordFile.h"
 #include "toolkit/ErrorReport.h"
 #include "windows/edit/KeywordInsert.h"
+#include "windows/edit/StoreWait.h"
 
 namespace vorelta {
 
@@ -29,7 +30,13 @@ constexpr ControlDef<edit> kControls[] = {
 };
 
 const QString kNothingTyped = QStringLiteral(u"至少输入一条内容!");
+// The count line while the list shows no rows because they could not be read.
+const QString kRowsNotRead = QStringLiteral(u"未能读出关键字列表");
 const QString kTextFiles = QStringLiteral(u"文本文件 (*.txt);;所有文件 (*)");
+
+QString InsertResultText(std::int32_t added) {
+    return QStringLiteral(u"成功添加%1条关键字").arg(added);
+}
 
 // The files a drag carries; none when it carries anything but local files.
 QStringList LocalFiles(const QMimeData* data) {
@@ -144,7 +151,12 @@ void edit::ExportKeywords() {
         return;
     }
     // The keywords as the list shows them, read anew only if something may have changed them.
-    state_.KeyRecordset.Requery();
+    try {
+        RunOnStore(kReadingKeywords, [this] { state_.KeyRecordset.Requery(); });
+    } catch (...) {
+        ReportCancelOrRethrow();
+        return;
+    }
     const std::vector<FieldValue>& keywords = state_.KeyRecordset.Column(kKeynameField);
     const int changed = WriteKeywordFile(path, keywords);
     QString report = QStringLiteral(u"已导出%1条关键字到“%2”。")
@@ -184,19 +196,61 @@ void edit::Form_Load() {
 // The list shows the shared recordset's rows as they are kept, brought up to date first: no copy
 // of them, and nothing selected afterwards. Should the rows not be read, it shows what is kept.
 void edit::RefreshKeyList() {
+    RunOnStore(kReadingKeywords, [this] { state_.KeyRecordset.Requery(); });
+}
+
+// The store's work runs off the window's thread, the window still painting; meanwhile the list
+// shows the rows in view as they were, since the work may read the rows anew. Afterwards, also
+// after a failure, the list and the count line show what is kept then.
+void edit::RunOnStore(const QString& what, const std::function<void()>& work) {
+    List1->HoldItems();
     try {
-        state_.KeyRecordset.Requery();
+        WaitOnStore(state_, what, work);
     } catch (...) {
         ListKeptKeywords();
         throw;
     }
     ListKeptKeywords();
-    Label1->setCaption(QStringLiteral(u"当前数据库共有%1记录").arg(state_.KeyCount));
 }
 
+// The count line tells how many keywords the list shows: the store's rows as last read, with
+// this window's own changes, which is also the count the program goes on with.
 void edit::ListKeptKeywords() {
     Recordset& keys = state_.KeyRecordset;
     List1->ShowItems([&keys] { return keys.KeptColumn(kKeynameField); });
+    if (const std::vector<FieldValue>* rows = keys.KeptColumn(kKeynameField)) {
+        state_.KeyCount = std::int32_t(rows->size());
+        Label1->setCaption(QStringLiteral(u"当前数据库共有%1记录").arg(state_.KeyCount));
+    } else {
+        Label1->setCaption(kRowsNotRead);
+    }
+}
+
+// After a change that failed, the list never shows rows the store may not hold: where the kept
+// rows were undone (a rollback) they are read anew. Where they still hold, as after a lock held
+// too long, they are shown as kept: reading them would only cost a second wait.
+void edit::ShowRowsAfterFailure() {
+    if (state_.KeyRecordset.KeptColumn(kKeynameField)) {
+        return;
+    }
+    try {
+        RefreshKeyList();
+    } catch (...) {
+        // The error that stopped the change is the one to report.
+    }
+}
+
+// Inside a handler's catch: a cancel is what the user asked for, said in words and not as an
+// error; any other error goes on to be reported.
+void edit::ReportCancelOrRethrow() {
+    try {
+        throw;
+    } catch (const RuntimeError& error) {
+        if (!IsCancel(error)) {
+            throw;
+        }
+        boxes_.MsgBox(error.description());
+    }
 }
 
 void edit::Command1_Click() {
@@ -209,19 +263,20 @@ void edit::Command1_Click() {
     std::int32_t added = 0;
     std::vector<std::size_t> refused;
     try {
-        StoreNewKeywords(state_, lines, added, refused);
+        // The rows are brought up to date in the same wait: another program may have changed
+        // them during the insert.
+        RunOnStore(kStoringKeywords, [&] {
+            StoreNewKeywords(state_, lines, added, refused);
+            state_.KeyRecordset.Requery();
+        });
     } catch (...) {
         // What was stored before the error counts and shows; the typed text stays for a retry.
-        // With nothing stored the list is not read again: after a lock held too long that
-        // would only cost the user a second wait for the same error.
-        try {
-            ShowInsertResult(added, added > 0);
-        } catch (...) {
-            // The error that stopped the insert is the one to report.
-        }
-        throw;
+        Label2->setCaption(InsertResultText(added));
+        ShowRowsAfterFailure();
+        ReportCancelOrRethrow();
+        return;
     }
-    ShowInsertResult(added, true);
+    Label2->setCaption(InsertResultText(added));
     if (!refused.empty()) {
         QStringList named;
         for (const std::size_t line : refused) {
@@ -230,16 +285,6 @@ void edit::Command1_Click() {
         boxes_.MsgBox(QStringLiteral(u"以下各行含有关键字服务器无法保存的字符"
                                      u"（单独的代理项或 NUL），没有存入：\r\n") +
                       named.join(kLineBreak));
-    }
-}
-
-void edit::ShowInsertResult(std::int32_t added, bool rereadList) {
-    state_.KeyCount += added;
-    Label2->setCaption(QStringLiteral(u"成功添加%1条关键字").arg(added));
-    if (rereadList) {
-        RefreshKeyList();
-    } else {
-        ListKeptKeywords();  // the insert may have read them again before it failed
     }
 }
 
@@ -252,18 +297,19 @@ void edit::Command2_Click() {
     // first one, in the order the list is read, that reads as the selected item.
     Recordset& keys = state_.KeyRecordset;
     try {
-        keys.Requery();
-        keys.Find(kKeynameField, item);
-        // Another program may have removed or changed the row since the list was read.
-        if (!keys.Eof()) {
-            keys.Delete(adAffectCurrent);
-            state_.KeyCount -= 1;
-        }
+        RunOnStore(kDeletingKeyword, [&] {
+            keys.Requery();
+            keys.Find(kKeynameField, item);
+            // Another program may have removed or changed the row since the list was read.
+            if (!keys.Eof()) {
+                keys.Delete(adAffectCurrent);
+            }
+            keys.Requery();
+        });
     } catch (...) {
-        ListKeptKeywords();  // what is kept, if anything: never rows the store no longer holds
-        throw;
+        ShowRowsAfterFailure();
+        ReportCancelOrRethrow();
     }
-    RefreshKeyList();
 }
 
 }  // namespace vorelta

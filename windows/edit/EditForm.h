@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "store/Module1.h"
 #include "toolkit/Form.h"
 #include "toolkit/ListFinder.h"
@@ -37,9 +39,11 @@ private:
     void Command1_Click();
     void Command2_Click();
     void RefreshKeyList();
+    void RunOnStore(const QString& what, const std::function<void()>& work);
     // The list shows the shared recordset's rows as they are kept now.
     void ListKeptKeywords();
-    void ShowInsertResult(std::int32_t added, bool rereadList);
+    void ShowRowsAfterFailure();
+    void ReportCancelOrRethrow();
 
     Module1& state_;
     MessageBoxes& boxes_;

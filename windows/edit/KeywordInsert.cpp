@@ -178,6 +178,27 @@ void CommitStoredRows(Connection& connection, std::int32_t& added) {
     added = 0;
 }
 
+// A cancelled insert stores nothing. SQLite may have rolled the transaction back by itself when
+// the cancel stopped a row; the commit then finds none and says the kept rows were undone.
+void AbandonStoredRows(Connection& connection, std::int32_t& added) {
+    added = 0;
+    if (connection.InTransaction()) {
+        connection.RollbackTrans();
+    } else {
+        connection.CommitTrans();
+    }
+}
+
+bool FailedByCancel(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const RuntimeError& error) {
+        return error.number() == adErrCancelled;
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace
 
 std::vector<QStringView> KeywordLines(QStringView text) {
@@ -205,8 +226,12 @@ void StoreNewKeywords(Module1& state, const std::vector<QStringView>& lines, std
         failure = std::current_exception();
     }
     try {
-        // Also after an error: the rows stored before it stay.
-        CommitStoredRows(state.KeyConnection, added);
+        // Also after an error: the rows stored before it stay; not after a cancel.
+        if (failure && FailedByCancel(failure)) {
+            AbandonStoredRows(state.KeyConnection, added);
+        } else {
+            CommitStoredRows(state.KeyConnection, added);
+        }
     } catch (...) {
         if (!failure) {
             failure = std::current_exception();

@@ -20,7 +20,8 @@ std::vector<QStringView> KeywordLines(QStringView text);
 // of one call are written in one transaction.
 //
 // `added` counts the rows stored. When an error ends the insert, the rows stored before it are
-// committed first and `added` counts exactly those; then the error goes on to the caller.
+// committed first and `added` counts exactly those; then the error goes on to the caller. A
+// cancel stores nothing.
 // A line whose text the database has no form for (half of a surrogate pair or a NUL, on a
 // server that stores UTF-8) is left out and its number, from 1, goes to `refusedLines`; the others
 // are stored.

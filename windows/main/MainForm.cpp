@@ -12,6 +12,7 @@
 #include "toolkit/TextBox.h"
 #include "windows/about/AboutForm.h"
 #include "windows/edit/EditForm.h"
+#include "windows/edit/StoreWait.h"
 
 namespace vorelta {
 
@@ -92,7 +93,8 @@ void main::reportStartupFailure(const RuntimeError& error) {
 }
 
 void main::Form_Load() {
-    OpenKeyStore(state_, FindKeywordSource(appPath_));
+    const KeywordSource source = FindKeywordSource(appPath_);
+    WaitOnStore(state_, kOpeningKeywords, [&] { OpenKeyStore(state_, source); });
     Label2->setCaption(QStringLiteral(u"当前数据库中有%1条关键字").arg(state_.KeyCount));
 }
 
@@ -133,10 +135,17 @@ void main::Command2_Click() {
     smsmsg->setMarks({});  // the last check's, when the text was already as normalised
     ScanResult result;
     try {
-        result = scanner_.Scan(state_.KeyRecordset, normalised);
+        WaitOnStore(state_, kReadingKeywords,
+                    [&] { result = scanner_.Scan(state_.KeyRecordset, normalised); });
+    } catch (const RuntimeError& error) {
+        showCheckFailed();
+        if (IsCancel(error)) {
+            return;  // the result label says that the check did not finish
+        }
+        throw;  // reported as every handler's error is
     } catch (...) {
         showCheckFailed();
-        throw;  // reported as every handler's error is
+        throw;
     }
     if (result.hitCount > 0) {
         Label2->setForeColor(kRed);

@@ -1,0 +1,31 @@
+#pragma once
+
+// The windows' calls to the keyword store that may wait: off the windows' thread under a
+// BusyWait, whose cancel stops the statement running on the shared connection.
+
+#include <QString>
+#include <functional>
+
+#include "store/Module1.h"
+#include "toolkit/BusyWait.h"
+
+namespace vorelta {
+
+inline const QString kReadingKeywords = QStringLiteral(u"正在读取关键字…");
+inline const QString kStoringKeywords = QStringLiteral(u"正在保存关键字…");
+inline const QString kDeletingKeyword = QStringLiteral(u"正在删除关键字…");
+inline const QString kOpeningKeywords = QStringLiteral(u"正在打开关键字库…");
+
+// Runs `work`, which may touch the shared state and nothing else, and returns once it has
+// ended, raising what it raised; a cancel makes it fail with adErrCancelled.
+inline void WaitOnStore(Module1& state, const QString& what, const std::function<void()>& work) {
+    state.KeyConnection.ResumeAfterCancel();
+    BusyWait wait(what, [&state] { state.KeyConnection.Cancel(); });
+    wait.run(work);
+}
+
+inline bool IsCancel(const RuntimeError& error) {
+    return error.number() == adErrCancelled;
+}
+
+}  // namespace vorelta
