@@ -97,6 +97,9 @@ public:
     void RollbackTrans();
     // False also after the database ended a transaction by itself on a fatal error.
     bool InTransaction() const;
+    // Stops the statement running on the connection in another thread, which then fails with
+    // adErrCancelled. Any thread may call it, also when nothing runs.
+    void Cancel() noexcept;
 
     // The open SQLite database, for statements of the caller's own; raises an error when the
     // connection is not open on one. What is done through it is not seen by the store: every

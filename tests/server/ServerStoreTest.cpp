@@ -5,6 +5,7 @@
 #include <libpq-fe.h>
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 #include <algorithm>
@@ -314,6 +315,57 @@ TEST(ServerStoreTest, AnInsertThatWaitsForAnotherSessionsCommitStoresEachLineOnc
     committer.join();
     EXPECT_EQ(Server().keys(), (QStringList{kOld, u"甲"_s, u"乙"_s}));
     EXPECT_EQ(s.manager->Label2->caption(), u"成功添加1条关键字"_s);
+}
+
+// Another desk holds the table (a forgotten COMMIT, an ALTER TABLE still open): the program's
+// statement gives up after the lock wait, or at once when cancelled from another thread as the
+// busy indicator does; the typed lines and the rows stay.
+TEST(ServerStoreTest, AWaitForAnotherDesksLockEndsByItselfOrByCancel) {
+    const auto insert = [](ServerSession& s) { s.insert(s.manager->key->text()); };
+    const auto check = [](ServerSession& s) { s.check(kNew); };
+    const auto remove = [](ServerSession& s) { s.deleteKeyword(kOld); };
+    const struct {
+        const char* what;
+        std::function<void(ServerSession&)> act;
+        bool cancel;
+        QString said;
+    } rows[] = {
+        {"insert", insert, false, u"关键字库正在被其他人修改，请稍后再试"_s},
+        {"delete", remove, false, u"关键字库正在被其他人修改，请稍后再试"_s},
+        {"check after a change, cancelled", check, true, u"操作已取消"_s},
+        {"insert, cancelled", insert, true, u"操作已取消"_s},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        FreshKeys(u"('旧词')"_s);
+        ServerSession s;
+        s.check(kNew);
+        s.manager->key->setText(u"甲\r\n乙"_s);
+        PgConnection other = ConnectPg(Server().conninfo() + u" client_encoding=UTF8"_s);
+        PQclear(PQexec(other.get(), "insert into keys values ('新词')"));
+        PQclear(PQexec(other.get(), "begin; lock table keys in access exclusive mode"));
+        std::jthread canceller([&] {
+            for (QDeadlineTimer deadline(10000); row.cancel && !deadline.hasExpired();
+                 QThread::msleep(10)) {
+                if (Server().column(u"select count(*) from pg_locks where not granted"_s) !=
+                    QStringList{u"0"_s}) {
+                    s.state.KeyConnection.Cancel();
+                    return;
+                }
+            }
+        });
+        QElapsedTimer waited;
+        waited.start();
+        row.act(s);
+        EXPECT_LT(waited.elapsed(), row.cancel ? 4000 : 15000);
+        ASSERT_EQ(s.boxes.prompts.size(), 1);
+        EXPECT_TRUE(s.boxes.prompts[0].contains(row.said)) << s.boxes.prompts[0].toStdString();
+        EXPECT_EQ(s.manager->key->text(), u"甲\r\n乙"_s);
+        PQclear(PQexec(other.get(), "commit"));
+        EXPECT_EQ(Server().keys(), (QStringList{kOld, kNew}));
+        s.boxes.prompts.clear();
+        ExpectAnswersAsAFreshRead(s, kOld + kNew);
+    }
 }
 
 // vorelta.conf names a server that cannot give the list: one box says so, with libpq's reason
