@@ -131,6 +131,25 @@ TEST(ServerStoreTest, AfterAnyChangeByAnyoneBothProgramsAnswerAsAFreshRead) {
         {"the other's insert after it", [](auto&, auto& other) { other.insert(u"甲"_s); }},
         {"dropped and made again with rows",
          script("drop table keys", "insert into keys values ('丙'), ('丁')")},
+        {"made again as the script does while its event trigger was off",
+         sql("alter event trigger vorelta_keys_ddl disable; drop table keys; "
+             "create table keys (keyname text); insert into keys values ('旧词'); "
+             "grant select, insert, update, delete on keys to vorelta_editor; "
+             "create trigger vorelta_keys_changed after insert or update or delete or truncate "
+             "on keys for each statement execute function vorelta_keys_notify(); "
+             "alter table keys enable always trigger vorelta_keys_changed; "
+             "alter event trigger vorelta_keys_ddl enable always")},
+        {"a child table", sql("create table keys_child () inherits (keys); "
+                              "insert into keys_child values ('丁')")},
+        {"rows of the child table", sql("insert into keys_child values ('二版')")},
+        {"the child table dropped", sql("drop table keys_child")},
+        {"made again partitioned",
+         sql("drop table keys; create table keys (keyname text) partition by list (keyname); "
+             "create table keys_rest partition of keys default; "
+             "grant select, insert, update, delete on keys to vorelta_editor; "
+             "insert into keys values ('丙')")},
+        {"rows of a partition", sql("insert into keys_rest values ('甲')")},
+        {"made again plain", script("drop table keys", "insert into keys values ('丙'), ('丁')")},
         // As a logical replication subscriber applies its publisher's changes.
         {"a session that fires no triggers",
          sql("set session_replication_role = replica; insert into keys values ('甲')")},
@@ -161,6 +180,30 @@ TEST(ServerStoreTest, AfterAnyChangeByAnyoneBothProgramsAnswerAsAFreshRead) {
         ExpectAnswersAsAFreshRead(other, message);
     }
     EXPECT_EQ(own.boxes.prompts + other.boxes.prompts, QStringList());
+}
+
+// The checks after the first keep its rows: while another desk holds the table, so that a read
+// would wait, they answer as a fresh read did.
+TEST(ServerStoreTest, ChecksAfterTheFirstKeepItsRows) {
+    const struct {
+        const char* after;
+        const char* change;
+    } rows[] = {
+        {"start-up", "select"},
+        {"another desk's insert", "insert into keys values ('新词')"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.after);
+        FreshKeys(u"('旧词')"_s);
+        ServerSession s;
+        Sql(QString::fromUtf8(row.change));
+        const QString report = FreshReport(kOld + kNew);
+        EXPECT_EQ(s.check(kOld + kNew), report);
+        PgConnection other = ConnectPg(Server().conninfo());
+        PQclear(PQexec(other.get(), "begin; lock table keys in access exclusive mode"));
+        EXPECT_EQ(s.check(kOld + kNew), report);
+        EXPECT_EQ(s.boxes.prompts, QStringList());
+    }
 }
 
 // The server stopped between two actions: an action meanwhile says so and changes nothing; once
@@ -218,26 +261,72 @@ TEST(ServerStoreTest, AStoppedServerIsReportedAndTheNextActionAfterItsStartRecon
     }
 }
 
-TEST(ServerStoreTest, AReadOnlyRoleChecksButMayNotChangeTheKeywords) {
+// Until the standby has replayed everything the primary has written so far.
+void WaitForTheStandby() {
+    const QString written = Server().column(u"select pg_current_wal_lsn()"_s)[0];
+    PgConnection standby =
+        ConnectPg(Server().conninfo() + u" port=%1"_s.arg(PgCluster::standbyPort()));
+    const QByteArray caughtUp = "select pg_last_wal_replay_lsn() >= '" + written.toLatin1() + "'";
+    for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QThread::msleep(10)) {
+        PGresult* result = PQexec(standby.get(), caughtUp.constData());
+        const bool done = PQntuples(result) == 1 && PQgetvalue(result, 0, 0)[0] == 't';
+        PQclear(result);
+        if (done) {
+            return;
+        }
+    }
+}
+
+// A role that may only read, and a hot standby (named directly or reached through a host list
+// that prefers one): checks and lists follow the primary, changes are refused in words.
+TEST(ServerStoreTest, AReaderOrAStandbyChecksButMayNotChangeTheKeywords) {
     Server().addLoginRole(u"reader"_s, u"reader's"_s, u"vorelta_reader"_s);
+    Server().startStandby();
+    const auto insert = [](ServerSession& s) { s.insert(s.manager->key->text()); };
+    const auto remove = [](ServerSession& s) { s.deleteKeyword(kOld); };
+    const QString standby =
+        Server().loginConninfo(u"editor"_s) + u" port=%1"_s.arg(PgCluster::standbyPort());
+    const QString hostList =
+        Server().loginConninfo(u"editor"_s) +
+        u" host='%1,%1' port=%2,%3 target_session_attrs=prefer-standby"_s.arg(Server().socketDir())
+            .arg(Server().port())
+            .arg(PgCluster::standbyPort());
+    const QString port = QString::number(PgCluster::standbyPort());
     const struct {
-        const char* action;
+        const char* what;
+        QString conninfo;
         std::function<void(ServerSession&)> act;
+        QStringList said;
     } rows[] = {
-        {"insert", [](ServerSession& s) { s.insert(s.manager->key->text()); }},
-        {"delete", [](ServerSession& s) { s.deleteKeyword(kOld); }},
+        {"reader's insert",
+         Server().loginConninfo(u"reader"_s),
+         insert,
+         {u"没有修改关键字库的权限"_s}},
+        {"reader's delete",
+         Server().loginConninfo(u"reader"_s),
+         remove,
+         {u"没有修改关键字库的权限"_s}},
+        {"insert on a standby", standby, insert, {u"只读"_s, port}},
+        {"delete on a standby", standby, remove, {u"只读"_s, port}},
+        {"insert through a host list", hostList, insert, {u"只读"_s, port}},
     };
     const QString typed = u"新词\r\n加词"_s;
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.action);
+        SCOPED_TRACE(row.what);
         FreshKeys(u"('旧词'), ('丙')"_s);
-        ServerSession s(Server().loginConninfo(u"reader"_s));
+        WaitForTheStandby();
+        ServerSession s(row.conninfo);
         EXPECT_EQ(s.check(kOld + kNew), FreshReport(kOld + kNew));
+        Sql(u"insert into keys values ('新词')"_s);
+        ExpectAnswersAsAFreshRead(s, kOld + kNew);
+        Sql(u"delete from keys where keyname = '新词'"_s);
+        ExpectAnswersAsAFreshRead(s, kOld + kNew);
         s.manager->key->setText(typed);
         row.act(s);
         ASSERT_EQ(s.boxes.prompts.size(), 1);
-        EXPECT_TRUE(s.boxes.prompts[0].contains(u"没有修改关键字库的权限"_s))
-            << s.boxes.prompts[0].toStdString();
+        for (const QString& part : row.said) {
+            EXPECT_TRUE(s.boxes.prompts[0].contains(part)) << s.boxes.prompts[0].toStdString();
+        }
         EXPECT_EQ(Server().keys(), (QStringList{kOld, u"丙"_s}));
         EXPECT_EQ(s.listedAnew(), Server().keys());
         EXPECT_EQ(s.state.KeyCount, 2);
@@ -415,28 +504,78 @@ TEST(ServerStoreTest, AStartUpThatCannotReachTheListSaysWhyInOneBox) {
     }
 }
 
-// Text that is not Unicode cannot go to the server: the line is refused by name, and the other
-// lines of the same insert are stored.
-TEST(ServerStoreTest, ALineThatIsNotUnicodeIsRefusedByNameAndTheOthersStored) {
+// A commit that waits for a synchronous standby that never answers, ended by an administrator
+// or cancelled by the user, has committed on the server: the program says it stored the lines.
+TEST(ServerStoreTest, ACommitWithoutAnAnswerIsToldAsTheServerKeptIt) {
+    const struct {
+        const char* what;
+        std::function<void(ServerSession&, const QString& pid)> end;
+    } rows[] = {
+        {"ended by an administrator",
+         [](auto&, const QString& pid) { Sql(u"select pg_terminate_backend(%1)"_s.arg(pid)); }},
+        {"cancelled", [](ServerSession& s, const QString&) { s.state.KeyConnection.Cancel(); }},
+    };
+    Server().runSql(u"alter system set synchronous_standby_names = 'nobody'"_s);
+    Server().runSql(u"select pg_reload_conf()"_s);
+    Server().runSql(u"alter role editor set synchronous_commit = on"_s);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        FreshKeys(u"('旧词')"_s);
+        ServerSession s;
+        std::jthread ender([&] {
+            for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QThread::msleep(10)) {
+                const QStringList waiting = Server().column(
+                    u"select pid from pg_stat_activity where wait_event = 'SyncRep'"_s);
+                if (!waiting.isEmpty()) {
+                    return row.end(s, waiting[0]);
+                }
+            }
+        });
+        s.insert(u"甲\r\n乙"_s);
+        ender.join();
+        EXPECT_EQ(s.boxes.prompts, QStringList());
+        EXPECT_EQ(s.manager->Label2->caption(), u"成功添加2条关键字"_s);
+        EXPECT_EQ(Server().keys(), (QStringList{kOld, u"甲"_s, u"乙"_s}));
+    }
+    Server().runSql(u"alter system reset synchronous_standby_names"_s);
+    Server().runSql(u"select pg_reload_conf()"_s);
+    Server().runSql(u"alter role editor reset synchronous_commit"_s);
+}
+
+// Text the server cannot hold (not Unicode, or not in the encoding of a database that is not
+// UTF-8) is refused by line number, and the other lines of the same insert are stored. The
+// setup script refuses such a database.
+TEST(ServerStoreTest, ALineTheServerCannotHoldIsRefusedByNameAndTheOthersStored) {
+    const QString euc = u"euc_cn"_s;
+    Server().runSql(u"drop database if exists euc_cn"_s, u"postgres"_s);
+    Server().runSql(u"create database euc_cn encoding 'EUC_CN' template template0"_s,
+                    u"postgres"_s);
+    EXPECT_THROW(Server().applySetupScript(euc), PgError);
+    Server().runSql(u"create table keys (keyname text); grant all on keys to editor"_s, euc);
     const struct {
         const char* what;
         QString line;
+        QString db = u"vorelta"_s;
+        QString last = u"😀乙"_s;
     } rows[] = {
         {"a lone high surrogate", u"坏"_s + QChar(0xD800) + u"词"_s},
         {"a lone low surrogate at the start", QChar(0xDC00) + u"坏词"_s},
         {"a low surrogate before a high one", u"坏词"_s + QChar(0xDC00) + QChar(0xD800)},
         {"a NUL, which no server text holds", u"坏"_s + QChar(0) + u"词"_s},
+        {"a character EUC_CN has not", u"坏😀词"_s, euc, u"乙αб"_s},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        FreshKeys(u"('旧词')"_s);
-        ServerSession s;
-        s.insert(u"甲\r\n"_s + row.line + u"\r\n😀乙"_s);
+        Sql(u"drop table if exists keys"_s);
+        Server().applySetupScript();
+        Server().runSql(u"truncate keys; insert into keys values ('旧词')"_s, row.db);
+        ServerSession s(Server().loginConninfo(u"editor"_s, row.db));
+        s.insert(u"甲\r\n"_s + row.line + u"\r\n"_s + row.last);
         ASSERT_EQ(s.boxes.prompts.size(), 1);
         EXPECT_TRUE(s.boxes.prompts[0].contains(u"第2行"_s)) << s.boxes.prompts[0].toStdString();
         EXPECT_EQ(s.manager->Label2->caption(), u"成功添加2条关键字"_s);
-        EXPECT_EQ(Server().keys(), (QStringList{kOld, u"甲"_s, u"😀乙"_s}));
-        EXPECT_EQ(s.listedAnew(), Server().keys());
+        EXPECT_EQ(Server().keys(row.db), (QStringList{kOld, u"甲"_s, row.last}));
+        EXPECT_EQ(s.listedAnew(), Server().keys(row.db));
     }
 }
 
