@@ -349,6 +349,7 @@ void PgEngine::connect() {
         canceller_ = PQgetCancel(conn_);
     }
     lost_ = false;
+    proofPrepared_ = Prepared::Not;
     ++generation_;
     ++stamp_;
     const char* encoding = PQparameterStatus(conn_, "server_encoding");
@@ -491,8 +492,35 @@ StoreEvidence PgEngine::evidence() {
     return {stamp_, othersVersion_, ownChanges_, provable_ && !lost_};
 }
 
+// The proof's statement is prepared once a connection: planning it costs ten times running it.
+// Behind a pooler that hands each statement to another server session the prepared one may be
+// missing; the text is then sent each time.
+PgEngine::Result PgEngine::runProof() {
+    constexpr const char* kName = "vorelta_proof";
+    if (proofPrepared_ == Prepared::Not) {
+        const Running running(*this);
+        Result prepared(PQprepare(conn_, kName, kProofSql, 0, nullptr));
+        proofPrepared_ =
+            PQresultStatus(prepared.get()) == PGRES_COMMAND_OK ? Prepared::Yes : Prepared::Never;
+    }
+    if (proofPrepared_ == Prepared::Yes) {
+        const Running running(*this);
+        Result proof(PQexecPrepared(conn_, kName, 0, nullptr, nullptr, nullptr, 0));
+        if (PQresultStatus(proof.get()) == PGRES_TUPLES_OK) {
+            return proof;
+        }
+        if (PQstatus(conn_) != CONNECTION_OK) {
+            lost_ = true;
+            ++stamp_;
+            throw errorOf(proof.get());
+        }
+        proofPrepared_ = Prepared::Never;
+    }
+    return run(QString::fromLatin1(kProofSql));
+}
+
 void PgEngine::prove() {
-    const Result proof = run(QString::fromLatin1(kProofSql));
+    const Result proof = runProof();
     const QString identity = *proof.value(0, 0);
     counted_ = proof.value(0, 1) == QStringLiteral("t");
     const FieldValue changes = proof.value(0, 2);
@@ -830,12 +858,35 @@ void PgEngine::remove(const SourceShape& shape, std::int64_t /*rowId*/,
                        .arg(c + 1);
     }
     const QString table = QuoteIdentifier(shape.table);
-    const Result result = runOn(QStringLiteral("delete from %1 where ctid = (select ctid from %1 "
-                                               "where %2 limit 1)")
-                                    .arg(table, matches.join(QStringLiteral(" and "))),
-                                values);
-    if (QByteArray(PQcmdTuples(result.get())) != "1") {
-        throw RowGone();
+    const QString sql = QStringLiteral(
+                            "delete from %1 where ctid = (select ctid from %1 "
+                            "where %2 limit 1)")
+                            .arg(table, matches.join(QStringLiteral(" and ")));
+    // Where the triggers count, the delete gets a transaction of its own that reads the count
+    // its trigger left: one more than the proof's means nobody else changed the table, and the
+    // kept rows, which drop the row themselves, need no reading anew.
+    const bool counting = changes_ && !inTransaction();
+    if (counting) {
+        run(QStringLiteral("begin"));
+    }
+    try {
+        const Result result = runOn(sql, values);
+        if (QByteArray(PQcmdTuples(result.get())) != "1") {
+            throw RowGone();
+        }
+        if (counting) {
+            const std::optional<std::int64_t> after = changeCount();
+            run(QStringLiteral("commit"));
+            if (after && *after == *changes_ + 1) {
+                changes_ = after;
+                proof_ = proof_.left(proof_.lastIndexOf(u'#') + 1) + QString::number(*after);
+            }
+        }
+    } catch (...) {
+        if (counting && inTransaction()) {
+            PQclear(PQexec(conn_, "rollback"));
+        }
+        throw;
     }
     ++ownChanges_;
 }

@@ -74,6 +74,7 @@ private:
     RuntimeError unreachable() const;
     // Reads what proves the table unchanged; the rows read before hold while it is the same.
     void prove();
+    Result runProof();
     std::optional<std::int64_t> changeCount();
     // What became of a transaction whose commit got no answer.
     Outcome outcomeOf(const QString& transaction);
@@ -99,6 +100,7 @@ private:
     std::uint64_t undone_ = 0;
     std::uint64_t othersVersion_ = 0;  // goes up whenever the proof comes out different
     std::int64_t ownChanges_ = 0;
+    enum class Prepared { Not, Yes, Never } proofPrepared_ = Prepared::Not;
     QString proof_;                              // the last one read
     bool provable_ = false;                      // nothing the rows depend on escapes the proof
     bool counted_ = false;                       // the triggers count every change of the rows
