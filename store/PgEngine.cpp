@@ -63,7 +63,7 @@ select coalesce(c.oid || '/' || c.xmin || '/' || c.relfilenode || '/' || c.relki
                        and p.prosrc like '%vorelta_keys_version%')
          and not exists (select from pg_catalog.pg_subscription_rel s
                          where s.srrelid = c.oid), false),
-       case when v.oid is not null then (xpath('/row/changes/text()', query_to_xml(
+       case when v.oid is not null then (xpath('/table/row/changes/text()', query_to_xml(
            'select changes from public.vorelta_keys_version', false, false, '')))[1]::text end,
        pg_catalog.pg_current_snapshot()::text,
        coalesce(c.relrowsecurity, false)

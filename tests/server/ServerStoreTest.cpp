@@ -187,17 +187,18 @@ TEST(ServerStoreTest, AfterAnyChangeByAnyoneBothProgramsAnswerAsAFreshRead) {
 TEST(ServerStoreTest, RowsReadOnceAreKeptWhileNothingChanged) {
     const struct {
         const char* after;
-        const char* change;
+        std::function<void(ServerSession&)> change;
         int checksBeforeTheLock;
     } rows[] = {
-        {"start-up", "select", 0},
-        {"another desk's insert", "insert into keys values ('新词')", 1},
+        {"start-up", [](auto&) {}, 0},
+        {"another desk's insert", [](auto&) { Sql(u"insert into keys values ('新词')"_s); }, 1},
+        {"a delete of its own", [](ServerSession& s) { s.deleteKeyword(u"丙"_s); }, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.after);
-        FreshKeys(u"('旧词')"_s);
+        FreshKeys(u"('旧词'), ('丙')"_s);
         ServerSession s;  // the manager's list is read here
-        Sql(QString::fromUtf8(row.change));
+        row.change(s);
         const QString report = FreshReport(kOld + kNew);
         for (int i = 0; i < row.checksBeforeTheLock; ++i) {
             EXPECT_EQ(s.check(kOld + kNew), report);
