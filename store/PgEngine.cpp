@@ -672,20 +672,46 @@ bool PgEngine::inTransaction() const {
     return status == PQTRANS_INTRANS || status == PQTRANS_INERROR || status == PQTRANS_ACTIVE;
 }
 
+// The source prepared and described in one round trip: one pipeline with one sync, so that a
+// pooler that hands each transaction to another server session keeps the two together.
+PgEngine::Result PgEngine::describeInOneTrip(const QByteArray& sql) {
+    const Running running(*this);
+    std::vector<Result> results;
+    if (PQenterPipelineMode(conn_) == 1 && PQsendPrepare(conn_, "", sql.constData(), 0, nullptr) &&
+        PQsendDescribePrepared(conn_, "") && PQpipelineSync(conn_)) {
+        // Each statement's results end with a null; the sync's ends the pipeline.
+        for (int nulls = 0; nulls < 4 && PQstatus(conn_) == CONNECTION_OK;) {
+            PGresult* result = PQgetResult(conn_);
+            if (!result) {
+                ++nulls;
+            } else if (PQresultStatus(result) == PGRES_PIPELINE_SYNC) {
+                PQclear(result);
+                break;
+            } else {
+                results.emplace_back(result);
+            }
+        }
+    }
+    PQexitPipelineMode(conn_);
+    if (PQstatus(conn_) != CONNECTION_OK || results.size() != 2) {
+        lost_ = PQstatus(conn_) != CONNECTION_OK;
+        ++stamp_;
+        throw errorOf(results.empty() ? nullptr : results.front().get());
+    }
+    for (Result& result : results) {
+        if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+            throw errorOf(result.get());
+        }
+    }
+    return std::move(results.back());
+}
+
 SourceShape PgEngine::describe(const QString& source, const std::vector<QString>& /*parameters*/,
                                bool updatable) {
     if (!conn_ || lost_) {
         throw unreachable();
     }
-    const Running running(*this);
-    Result prepared(PQprepare(conn_, "", source.toUtf8().constData(), 0, nullptr));
-    if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) {
-        throw errorOf(prepared.get());
-    }
-    Result described(PQdescribePrepared(conn_, ""));
-    if (PQresultStatus(described.get()) != PGRES_COMMAND_OK) {
-        throw errorOf(described.get());
-    }
+    const Result described = describeInOneTrip(source.toUtf8());
     SourceShape shape;
     const int fields = PQnfields(described.get());
     for (int c = 0; c < fields; ++c) {

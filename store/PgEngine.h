@@ -75,6 +75,7 @@ private:
     // Reads what proves the table unchanged; the rows read before hold while it is the same.
     void prove();
     Result runProof();
+    Result describeInOneTrip(const QByteArray& sql);
     std::optional<std::int64_t> changeCount();
     // What became of a transaction whose commit got no answer.
     Outcome outcomeOf(const QString& transaction);
