@@ -99,7 +99,6 @@ void ExpectAnswersAsAFreshRead(ServerSession& s, const QString& message) {
 
 // Whatever another session or the other program does between two actions, the check and the
 // list of both programs then answer as a fresh read does; their own inserts and deletes mixed in.
-// The other program reaches the server through a pooler in transaction mode.
 TEST(ServerStoreTest, AfterAnyChangeByAnyoneBothProgramsAnswerAsAFreshRead) {
     const auto sql = [](const char* statements) {
         return [=](ServerSession&, ServerSession&) { Sql(QString::fromUtf8(statements)); };
@@ -169,8 +168,7 @@ TEST(ServerStoreTest, AfterAnyChangeByAnyoneBothProgramsAnswerAsAFreshRead) {
     };
     const QString message = u"旧词甲乙新词丙二版丁"_s;
     FreshKeys(u"('旧词'), ('丙')"_s);
-    // The other goes through a pooler that gives each transaction any server session.
-    ServerSession own, other(Server().startPooler(u"editor"_s));
+    ServerSession own, other;
     for (const auto& step : steps) {
         SCOPED_TRACE(step.what);
         for (ServerSession* s : {&own, &other}) {

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <libpq-fe.h>
 #include <pwd.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -26,7 +25,6 @@ namespace {
 // clusters running side by side cannot take each other's, and libpq's default applies.
 constexpr int kPort = 5432;
 constexpr int kStandbyPort = 5433;
-constexpr int kPoolerPort = 6432;
 constexpr char kSuperuser[] = "postgres";
 constexpr char kServerAccount[] = "postgres";
 
@@ -278,12 +276,6 @@ void PgCluster::removeEverything() {
     if (getpid() != owner_) {
         return;
     }
-    if (poolerRunning_) {
-        QFile pid(folder_ + QStringLiteral("/pgbouncer.pid"));
-        if (pid.open(QIODevice::ReadOnly)) {
-            kill(pid_t(pid.readAll().trimmed().toLong()), SIGTERM);
-        }
-    }
     if (standbyRunning_) {
         try {
             Run(AsServerAccount({ServerProgram("pg_ctl"), "--pgdata=standby", "--wait", "--silent",
@@ -341,12 +333,6 @@ void PgCluster::stop() {
 }
 
 void PgCluster::startStandby() {
-    if (poolerRunning_) {
-        QFile pid(folder_ + QStringLiteral("/pgbouncer.pid"));
-        if (pid.open(QIODevice::ReadOnly)) {
-            kill(pid_t(pid.readAll().trimmed().toLong()), SIGTERM);
-        }
-    }
     if (standbyRunning_) {
         return;
     }
@@ -362,46 +348,6 @@ void PgCluster::startStandby() {
                          "--timeout=120", "--silent", "start"}),
         folder_, "starting the standby");
     standbyRunning_ = true;
-}
-
-QString PgCluster::startPooler(const QString& user) {
-    if (!poolerRunning_) {
-        const QString ini = QStringLiteral(
-                                "[databases]\n"
-                                "vorelta = host=%1 port=%2 dbname=vorelta user=%3 password='%4'\n"
-                                "[pgbouncer]\n"
-                                "listen_addr =\n"
-                                "unix_socket_dir = %1\n"
-                                "listen_port = %5\n"
-                                "auth_type = any\n"
-                                "pool_mode = transaction\n"
-                                "default_pool_size = 4\n"
-                                "logfile = %1/pgbouncer.log\n"
-                                "pidfile = %1/pgbouncer.pid\n")
-                                .arg(folder_)
-                                .arg(kPort)
-                                .arg(user, passwords_.value(user))
-                                .arg(kPoolerPort);
-        WriteFile(folder_ + QStringLiteral("/pgbouncer.ini"), ini.toUtf8(),
-                  QIODevice::WriteOnly | QIODevice::Truncate);
-        Run(AsServerAccount({"pgbouncer", "--daemon", "pgbouncer.ini"}), folder_,
-            "starting PgBouncer");
-        poolerRunning_ = true;
-        const QString socket = folder_ + QStringLiteral("/.s.PGSQL.%1").arg(kPoolerPort);
-        for (int waited = 0; !QFile::exists(socket); waited += 10) {
-            if (waited > 10000) {
-                QFile log(folder_ + QStringLiteral("/pgbouncer.log"));
-                log.open(QIODevice::ReadOnly);
-                throw PgError("test server: PgBouncer did not start:\n" +
-                              log.readAll().toStdString());
-            }
-            usleep(10000);
-        }
-    }
-    return QStringLiteral("host=%1 port=%2 dbname=vorelta user=%3")
-        .arg(QuotedValue(folder_))
-        .arg(kPoolerPort)
-        .arg(QuotedValue(user));
 }
 
 int PgCluster::standbyPort() {

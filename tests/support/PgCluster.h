@@ -59,10 +59,6 @@ public:
     // the port standbyPort() (its own socket there); made once, stopped with the cluster.
     void startStandby();
     static int standbyPort();
-    // A PgBouncer in transaction mode in front of the database "vorelta", logging in to the
-    // server as this login role whoever connects to it; made once, stopped with the cluster.
-    // Its libpq parameters.
-    QString startPooler(const QString& user);
 
     // Runs statements as the superuser; throws PgError with the SQLSTATE on an error.
     void runSql(const QString& sql, const QString& db = QStringLiteral("vorelta")) const;
@@ -91,7 +87,6 @@ private:
     QString folder_;
     bool running_ = false;
     bool standbyRunning_ = false;
-    bool poolerRunning_ = false;
     long owner_;  // the process that made the cluster
     QMap<QString, QString> passwords_;
 };
