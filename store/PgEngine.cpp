@@ -118,7 +118,8 @@ bool Readable(int socket) {
     return socket >= 0 && ::poll(&watched, 1, 0) > 0;
 }
 
-// ICU's name for a server encoding that is not UTF-8; empty where ICU has none.
+// ICU's name for a server encoding that is not UTF-8: the server's own, punctuated as ICU
+// spells it, where no other is known.
 QByteArray IcuNameOf(const QByteArray& serverEncoding) {
     static const struct {
         const char* server;
@@ -408,9 +409,10 @@ RuntimeError PgEngine::errorOf(PGresult* result) const {
                                          reason + QStringLiteral(u"）"));
     }
     if (code.startsWith("53")) {
-        return RuntimeError(
-            kServerError,
-            QStringLiteral(u"关键字服务器空间或资源不足，什么也没有存入：") + reason + where);
+        return RuntimeError(kServerError, QStringLiteral(u"关键字服务器的磁盘空间或资源不足") +
+                                              (writing_ ? QStringLiteral(u"，什么也没有存入：")
+                                                        : QStringLiteral(u"：")) +
+                                              reason + where);
     }
     if (code.startsWith("08") || code.startsWith("57P") || code.startsWith("28")) {
         return RuntimeError(kConnectionFailed,
@@ -904,6 +906,9 @@ void PgEngine::remove(const SourceShape& shape, std::int64_t /*rowId*/,
             const std::optional<std::int64_t> after = changeCount();
             run(QStringLiteral("commit"));
             if (after && *after == *changes_ + 1) {
+                if (changesAtRead_ == changes_) {
+                    changesAtRead_ = after;
+                }
                 changes_ = after;
                 proof_ = proof_.left(proof_.lastIndexOf(u'#') + 1) + QString::number(*after);
             }

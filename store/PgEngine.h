@@ -40,6 +40,9 @@ public:
     // An insert's transaction takes a lock that holds other inserts off the table (readers go
     // on), so that two operators storing the same lines store each line once.
     void begin() override;
+    // A commit that gets no answer (the connection lost, the session ended while it waited for a
+    // synchronous standby) is true when the server says the transaction committed; where it
+    // cannot tell, the error says the outcome is unknown.
     bool commit() override;
     void rollback() override;
     bool inTransaction() const override;
