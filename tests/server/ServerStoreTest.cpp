@@ -406,22 +406,30 @@ TEST(ServerStoreTest, AWaitEndsByItselfOrByCancelAndTellsWhatWasStored) {
     const auto terminate = [](ServerSession&, const QString& pid) {
         Sql(u"select pg_terminate_backend(%1)"_s.arg(pid));
     };
+    const char* const kSynchronous = "-csynchronous_commit=on";
     const QString busy = u"关键字库正在被其他人修改，请稍后再试"_s, cancelled = u"操作已取消"_s;
     const QStringList unchanged{kOld, kNew}, stored{kOld, kNew, u"甲"_s, u"乙"_s};
     const struct {
         const char* what;
         std::function<void(ServerSession&)> act;
         std::function<void(ServerSession&, const QString& pid)> end;  // none: the wait ends
-        bool onTheStandby;                                            // else on the lock
+        const char* options;  // the program's session settings; none: the wait is on the lock
         QString said;
         QStringList keys;
     } rows[] = {
-        {"insert", insert, nullptr, false, busy, unchanged},
-        {"delete", remove, nullptr, false, busy, unchanged},
-        {"check after a change, cancelled", check, cancel, false, cancelled, unchanged},
-        {"insert, cancelled", insert, cancel, false, cancelled, unchanged},
-        {"commit ended by an administrator", insert, terminate, true, {}, stored},
-        {"commit cancelled", insert, cancel, true, {}, stored},
+        {"insert", insert, nullptr, "", busy, unchanged},
+        {"delete", remove, nullptr, "", busy, unchanged},
+        {"check after a change, cancelled", check, cancel, "", cancelled, unchanged},
+        {"insert, cancelled", insert, cancel, "", cancelled, unchanged},
+        {"commit ended by an administrator", insert, terminate, kSynchronous, {}, stored},
+        // The server's warning that it committed does not come: the server is asked.
+        {"commit ended, no warnings sent",
+         insert,
+         terminate,
+         "-csynchronous_commit=on -cclient_min_messages=error",
+         {},
+         stored},
+        {"commit cancelled", insert, cancel, kSynchronous, {}, stored},
     };
     Server().runSql(u"alter system set synchronous_standby_names = 'nobody'"_s);
     Server().runSql(u"select pg_reload_conf()"_s);
@@ -429,19 +437,18 @@ TEST(ServerStoreTest, AWaitEndsByItselfOrByCancelAndTellsWhatWasStored) {
         SCOPED_TRACE(row.what);
         FreshKeys(u"('旧词')"_s);
         ServerSession s(Server().loginConninfo(u"editor"_s) +
-                        (row.onTheStandby ? u" options='-csynchronous_commit=on'"_s : QString()));
+                        u" options='%1'"_s.arg(QLatin1String(row.options)));
         s.check(kNew);
         s.manager->key->setText(u"甲\r\n乙"_s);
         PgConnection other = ConnectPg(Server().conninfo() + u" client_encoding=UTF8"_s);
         PQclear(PQexec(other.get(), "insert into keys values ('新词')"));
-        if (!row.onTheStandby) {
+        if (!*row.options) {
             PQclear(PQexec(other.get(), "begin; lock table keys in access exclusive mode"));
         }
         std::jthread ender([&] {
             const QString waiting =
-                row.onTheStandby
-                    ? u"select pid from pg_stat_activity where wait_event = 'SyncRep'"_s
-                    : u"select pid from pg_locks where not granted"_s;
+                *row.options ? u"select pid from pg_stat_activity where wait_event = 'SyncRep'"_s
+                             : u"select pid from pg_locks where not granted"_s;
             for (QDeadlineTimer deadline(10000); row.end && !deadline.hasExpired();
                  QThread::msleep(10)) {
                 if (const QStringList pids = Server().column(waiting); !pids.isEmpty()) {
