@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <algorithm>
 #include <array>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "store/SourceSql.h"
@@ -263,8 +265,7 @@ PgEngine::~PgEngine() {
 void PgEngine::drop() {
     {
         const std::lock_guard lock(cancelling_);
-        PQfreeCancel(canceller_);
-        canceller_ = nullptr;
+        canceller_.reset();
     }
     PQfinish(conn_);
     conn_ = nullptr;
@@ -273,15 +274,28 @@ void PgEngine::drop() {
 }
 
 // PQcancel opens a connection of its own to the server, which stops the statement with
-// SQLSTATE 57014; the running call then returns that error on the engine's thread.
+// SQLSTATE 57014; the running call then returns that error on the engine's thread. It waits
+// for that connection, which a server gone away may hold up for minutes: it runs on a thread
+// of its own, and the caller (a window's cancel button) goes on at once.
 void PgEngine::cancel() noexcept {
-    const std::lock_guard lock(cancelling_);
-    if (!canceller_ || !running_) {
-        return;
+    std::shared_ptr<PGcancel> canceller;
+    {
+        const std::lock_guard lock(cancelling_);
+        if (!canceller_ || !running_) {
+            return;
+        }
+        cancelled_ = true;
+        canceller = canceller_;
     }
-    cancelled_ = true;
-    char reason[256];
-    PQcancel(canceller_, reason, sizeof reason);
+    try {
+        std::thread([canceller] {
+            char reason[256];
+            PQcancel(canceller.get(), reason, sizeof reason);
+        }).detach();
+    } catch (const std::system_error&) {
+        char reason[256];  // no thread to be had: the caller waits instead
+        PQcancel(canceller.get(), reason, sizeof reason);
+    }
 }
 
 void PgEngine::receiveNotice(void* engine, const PGresult* notice) {
@@ -347,7 +361,7 @@ void PgEngine::connect() {
     PQsetNoticeReceiver(conn_, receiveNotice, this);
     {
         const std::lock_guard lock(cancelling_);
-        canceller_ = PQgetCancel(conn_);
+        canceller_.reset(PQgetCancel(conn_), PQfreeCancel);
     }
     lost_ = false;
     proofPrepared_ = Prepared::Not;

@@ -15,6 +15,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -91,7 +92,7 @@ private:
     pg_conn* conn_ = nullptr;
     // For cancel() from another thread: made at connect, freed at drop, both under the mutex.
     std::mutex cancelling_;
-    pg_cancel* canceller_ = nullptr;
+    std::shared_ptr<pg_cancel> canceller_;
     std::atomic<bool> running_ = false;
     std::atomic<bool> cancelled_ = false;  // the running statement was asked to stop
     // The warnings of the statement running now, as SQLSTATEs: a commit's tell its outcome.
