@@ -616,12 +616,7 @@ bool PgEngine::commit() {
                 return true;
             }
             if (outcome == Outcome::Unknown) {
-                throw RuntimeError(
-                    kOutcomeUnknown,
-                    QStringLiteral(
-                        u"与关键字服务器的连接在提交时中断，无法确定这些关键字是否已经存入。"
-                        u"请重新打开关键字管理窗口，查看服务器上现有的关键字。") +
-                        QStringLiteral("\r\n") + serverName());
+                throw outcomeUnknown();
             }
             throw;
         }
@@ -668,6 +663,14 @@ PgEngine::Outcome PgEngine::outcomeOf(const QString& transaction) {
     }
     PQfinish(asking);
     return outcome;
+}
+
+RuntimeError PgEngine::outcomeUnknown() const {
+    return RuntimeError(
+        kOutcomeUnknown,
+        QStringLiteral(u"与关键字服务器的连接在提交时中断，无法确定这次更改是否已经"
+                       u"保存。请重新打开关键字管理窗口，查看服务器上现有的关键字。") +
+            QStringLiteral("\r\n") + serverName());
 }
 
 void PgEngine::rollback() {
@@ -917,8 +920,26 @@ void PgEngine::remove(const SourceShape& shape, std::int64_t /*rowId*/,
             throw RowGone();
         }
         if (counting) {
-            const std::optional<std::int64_t> after = changeCount();
-            run(QStringLiteral("commit"));
+            const Result state = run(QStringLiteral(
+                "select changes, pg_catalog.txid_current() from public.vorelta_keys_version"));
+            const FieldValue counted = state.rows() == 1 ? state.value(0, 0) : std::nullopt;
+            const std::optional<std::int64_t> after =
+                counted ? std::optional(counted->toLongLong()) : std::nullopt;
+            try {
+                run(QStringLiteral("commit"));
+            } catch (const RuntimeError&) {
+                // As for an insert: a commit without an answer is asked after.
+                const Outcome outcome =
+                    lost_ ? outcomeOf(state.value(0, 1).value_or(QString())) : Outcome::Undone;
+                if (outcome == Outcome::Unknown) {
+                    throw outcomeUnknown();
+                }
+                if (outcome == Outcome::Undone) {
+                    throw;
+                }
+                ++ownChanges_;
+                return;
+            }
             if (after && *after == *changes_ + 1) {
                 if (changesAtRead_ == changes_) {
                     changesAtRead_ = after;

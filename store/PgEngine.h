@@ -83,6 +83,7 @@ private:
     std::optional<std::int64_t> changeCount();
     // What became of a transaction whose commit got no answer.
     Outcome outcomeOf(const QString& transaction);
+    RuntimeError outcomeUnknown() const;
     bool storable(QStringView text) const;
     static void receiveNotice(void* engine, const pg_result* notice);
     void flushPendingRows();
