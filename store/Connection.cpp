@@ -163,6 +163,12 @@ bool Connection::InTransaction() const {
     return engine_ && engine_->inTransaction();
 }
 
+void Connection::Cancel() noexcept {
+    if (engine_) {
+        engine_->cancel();
+    }
+}
+
 sqlite3* Connection::handle() {
     if (!sqlite_) {
         throw ObjectClosed();

@@ -98,6 +98,9 @@ public:
     void RollbackTrans();
     // False also after the database ended a transaction by itself on a fatal error.
     bool InTransaction() const;
+    // Stops the statement running on the connection in another thread, which then fails with
+    // adErrCancelled. Any thread may call it, also when nothing runs.
+    void Cancel() noexcept;
 
     // Stops the statement running now on another thread, and every statement after it until
     // ResumeAfterCancel: each fails with adErrCancelled, so that an action of many statements

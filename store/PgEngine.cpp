@@ -2,9 +2,13 @@
 
 #include <libpq-fe.h>
 #include <poll.h>
+#include <unicode/ucnv.h>
 
 #include <QStringList>
 #include <algorithm>
+#include <array>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "store/SourceSql.h"
@@ -14,8 +18,7 @@ namespace vorelta {
 
 namespace {
 
-// The channel the server's triggers notify, and the table an insert holds.
-constexpr const char* kChannel = "vorelta_keys";
+// The table an insert holds.
 const QString kKeywordTable = QStringLiteral("keys");
 
 // Error numbers as the data-access runtime had them for a server behind ODBC.
@@ -23,8 +26,77 @@ constexpr int kConnectionFailed = 3151;
 constexpr int kNoPermission = 3033;
 constexpr int kServerError = 3146;
 constexpr int kMissingTable = 3078;
+constexpr int kLocked = 3218;
+constexpr int kReadOnly = 3027;
+constexpr int kOutcomeUnknown = 3197;
 
 const QString kUnreachable = QStringLiteral(u"无法连接关键字服务器");
+
+// How long a statement waits for a lock another desk holds, as key.mdb's busy wait does.
+constexpr const char* kLockTimeout = "5s";
+
+// One statement that proves the table unchanged. Its identity: the catalog row of whatever
+// `keys` names now, its triggers, the event triggers and their functions, each with the
+// transaction that last wrote it (xmin), so that a trigger switched off and on again, or a
+// function replaced, shows. Then whether the change count covers every change of the rows: a
+// plain table with no children, rules or subscription, whose counting trigger and event
+// trigger fire always. The count itself, read only where its table exists; the snapshot, which
+// any commit in the cluster moves; and whether row-level security may hide rows by time.
+const char* const kProofSql = R"(
+select coalesce(c.oid || '/' || c.xmin || '/' || c.relfilenode || '/' || c.relkind::text, '-')
+         || '|' || coalesce((select string_agg(t.oid || ':' || t.xmin || t.tgenabled::text || ':'
+                                              || p.xmin, ',' order by t.oid)
+                             from pg_catalog.pg_trigger t
+                             join pg_catalog.pg_proc p on p.oid = t.tgfoid
+                             where t.tgrelid = c.oid), '')
+         || '|' || coalesce((select string_agg(e.oid || ':' || e.xmin || e.evtenabled::text || ':'
+                                              || p.xmin, ',' order by e.oid)
+                             from pg_catalog.pg_event_trigger e
+                             join pg_catalog.pg_proc p on p.oid = e.evtfoid), ''),
+       coalesce(c.relkind = 'r' and not c.relhassubclass and not c.relhasrules
+         and not c.relrowsecurity and v.oid is not null
+         and exists (select from pg_catalog.pg_trigger t
+                     join pg_catalog.pg_proc p on p.oid = t.tgfoid
+                     where t.tgrelid = c.oid and t.tgenabled = 'A' and t.tgtype & 61 = 60
+                       and p.prosrc like '%vorelta_keys_version%')
+         and exists (select from pg_catalog.pg_event_trigger e
+                     join pg_catalog.pg_proc p on p.oid = e.evtfoid
+                     where e.evtenabled = 'A' and e.evtevent = 'ddl_command_end'
+                       and p.prosrc like '%vorelta_keys_version%')
+         and not exists (select from pg_catalog.pg_subscription_rel s
+                         where s.srrelid = c.oid), false),
+       case when v.oid is not null then (xpath('/table/row/changes/text()', query_to_xml(
+           'select changes from public.vorelta_keys_version', false, false, '')))[1]::text end,
+       pg_catalog.pg_current_snapshot()::text,
+       coalesce(c.relrowsecurity, false)
+from (select pg_catalog.to_regclass('keys') as oid,
+             pg_catalog.to_regclass('public.vorelta_keys_version') as oid2) k
+left join pg_catalog.pg_class c on c.oid = k.oid
+left join pg_catalog.pg_class v on v.oid = k.oid2
+)";
+
+// The server's own words for what went wrong, without "ERROR:" and the like, the statement's
+// "LINE 1:" and the caret under it: libpq's message for a connection, which has no fields.
+QString InWords(const char* message) {
+    QStringList kept;
+    for (QString line : QString::fromUtf8(message ? message : "").split(u'\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(u"LINE ") || line.startsWith(u'^')) {
+            continue;
+        }
+        for (const char* prefix : {"FATAL:", "ERROR:", "WARNING:", "DETAIL:", "HINT:"}) {
+            line.replace(QLatin1String(prefix), QString());
+        }
+        kept << line.simplified();
+    }
+    return kept.join(u' ');
+}
+
+// The primary message of a result's error.
+QString PrimaryOf(const PGresult* result) {
+    const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    return QString::fromUtf8(primary ? primary : "");
+}
 
 bool IsNumericType(unsigned type) {
     switch (type) {
@@ -48,8 +120,49 @@ bool Readable(int socket) {
     return socket >= 0 && ::poll(&watched, 1, 0) > 0;
 }
 
-// The server's notices (a connection it ends, say) are reported through errors, not printed.
-void IgnoreNotice(void*, const char*) {}
+// ICU's name for a server encoding that is not UTF-8: the server's own, punctuated as ICU
+// spells it, where no other is known.
+QByteArray IcuNameOf(const QByteArray& serverEncoding) {
+    static const struct {
+        const char* server;
+        const char* icu;
+    } named[] = {{"LATIN1", "ISO-8859-1"},   {"LATIN2", "ISO-8859-2"},  {"LATIN3", "ISO-8859-3"},
+                 {"LATIN4", "ISO-8859-4"},   {"LATIN5", "ISO-8859-9"},  {"LATIN6", "ISO-8859-10"},
+                 {"LATIN7", "ISO-8859-13"},  {"LATIN8", "ISO-8859-14"}, {"LATIN9", "ISO-8859-15"},
+                 {"LATIN10", "ISO-8859-16"}, {"EUC_CN", "EUC-CN"},      {"EUC_JP", "EUC-JP"},
+                 {"EUC_KR", "EUC-KR"},       {"EUC_TW", "EUC-TW"},      {"KOI8R", "KOI8-R"},
+                 {"KOI8U", "KOI8-U"}};
+    for (const auto& name : named) {
+        if (serverEncoding == name.server) {
+            return name.icu;
+        }
+    }
+    if (serverEncoding.startsWith("WIN")) {
+        return "windows-" + serverEncoding.mid(3);
+    }
+    QByteArray icu = serverEncoding;
+    return icu.replace('_', '-');
+}
+
+// Whether every character of the text has a form in the encoding.
+bool Encodable(QStringView text, const QByteArray& icuName) {
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter* converter = ucnv_open(icuName.constData(), &status);
+    if (U_FAILURE(status)) {
+        return true;  // unknown here: the server decides, and refuses the insert whole
+    }
+    ucnv_setFromUCallBack(converter, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    char out[256];
+    const UChar* from = reinterpret_cast<const UChar*>(text.utf16());
+    const UChar* end = from + text.size();
+    do {
+        char* to = out;
+        status = U_ZERO_ERROR;
+        ucnv_fromUnicode(converter, &to, out + sizeof out, &from, end, nullptr, true, &status);
+    } while (status == U_BUFFER_OVERFLOW_ERROR);
+    ucnv_close(converter);
+    return U_SUCCESS(status);
+}
 
 // The server stores UTF-8, which has no form for half of a surrogate pair.
 bool IsValidUnicode(QStringView text) {
@@ -123,6 +236,24 @@ private:
     PGresult* result_;
 };
 
+// Marks a statement as running, for cancel(); a cancel asked for before it began is not its.
+class PgEngine::Running {
+public:
+    explicit Running(PgEngine& engine) : engine_(engine) {
+        const std::lock_guard lock(engine_.cancelling_);
+        engine_.cancelled_ = false;
+        engine_.running_ = true;
+        engine_.warnings_.clear();
+    }
+    ~Running() {
+        const std::lock_guard lock(engine_.cancelling_);
+        engine_.running_ = false;
+    }
+
+private:
+    PgEngine& engine_;
+};
+
 PgEngine::PgEngine(QString conninfo) : conninfo_(std::move(conninfo)) {
     connect();
 }
@@ -132,10 +263,47 @@ PgEngine::~PgEngine() {
 }
 
 void PgEngine::drop() {
+    {
+        const std::lock_guard lock(cancelling_);
+        canceller_.reset();
+    }
     PQfinish(conn_);
     conn_ = nullptr;
     pendingRows_ = 0;
     pendingData_.clear();
+}
+
+// PQcancel opens a connection of its own to the server, which stops the statement with
+// SQLSTATE 57014; the running call then returns that error on the engine's thread. It waits
+// for that connection, which a server gone away may hold up for minutes: it runs on a thread
+// of its own, and the caller (a window's cancel button) goes on at once.
+void PgEngine::cancel() noexcept {
+    std::shared_ptr<PGcancel> canceller;
+    {
+        const std::lock_guard lock(cancelling_);
+        if (!canceller_ || !running_) {
+            return;
+        }
+        cancelled_ = true;
+        canceller = canceller_;
+    }
+    try {
+        std::thread([canceller] {
+            char reason[256];
+            PQcancel(canceller.get(), reason, sizeof reason);
+        }).detach();
+    } catch (const std::system_error&) {
+        char reason[256];  // no thread to be had: the caller waits instead
+        PQcancel(canceller.get(), reason, sizeof reason);
+    }
+}
+
+void PgEngine::receiveNotice(void* engine, const PGresult* notice) {
+    const char* severity = PQresultErrorField(notice, PG_DIAG_SEVERITY_NONLOCALIZED);
+    const char* state = PQresultErrorField(notice, PG_DIAG_SQLSTATE);
+    if (severity && qstrcmp(severity, "WARNING") == 0 && state) {
+        static_cast<PgEngine*>(engine)->warnings_.push_back(state);
+    }
 }
 
 // The text is given whole to libpq, a connection string or a URI: TLS, several hosts, the
@@ -155,15 +323,18 @@ void PgEngine::connect() {
                            kUnreachable + QStringLiteral(u"：vorelta.conf 中的连接字符串无效。"));
     }
     {
-        for (const char* keepalive :
-             {"keepalives_idle", "keepalives_interval", "keepalives_count"}) {
+        // A host that never answers is given up after a while too.
+        for (const auto& [name, value] : {std::pair{"keepalives_idle", "10"},
+                                          {"keepalives_interval", "10"},
+                                          {"keepalives_count", "3"},
+                                          {"connect_timeout", "10"}}) {
             bool set = false;
             for (PQconninfoOption* option = given; option->keyword; ++option) {
-                set = set || (qstrcmp(option->keyword, keepalive) == 0 && option->val);
+                set = set || (qstrcmp(option->keyword, name) == 0 && option->val);
             }
             if (!set) {
-                keywords << QLatin1String(keepalive);
-                values << QLatin1String(qstrcmp(keepalive, "keepalives_count") == 0 ? "3" : "10");
+                keywords << QLatin1String(name);
+                values << QLatin1String(value);
             }
         }
         PQconninfoFree(given);
@@ -187,11 +358,21 @@ void PgEngine::connect() {
         lost_ = true;
         throw error;
     }
-    PQsetNoticeProcessor(conn_, IgnoreNotice, nullptr);
+    PQsetNoticeReceiver(conn_, receiveNotice, this);
+    {
+        const std::lock_guard lock(cancelling_);
+        canceller_.reset(PQgetCancel(conn_), PQfreeCancel);
+    }
     lost_ = false;
+    proofPrepared_ = Prepared::Not;
     ++generation_;
     ++stamp_;
-    run(QStringLiteral("listen %1").arg(QLatin1String(kChannel)));
+    const char* encoding = PQparameterStatus(conn_, "server_encoding");
+    serverEncoding_ = encoding ? encoding : "UTF8";
+    // Every lock wait is bounded, unless the connection string sets a bound of its own.
+    run(QStringLiteral("select pg_catalog.set_config('lock_timeout', '%1', false) "
+                       "where pg_catalog.current_setting('lock_timeout') = '0'")
+            .arg(QLatin1String(kLockTimeout)));
 }
 
 QString PgEngine::serverName() const {
@@ -204,28 +385,57 @@ QString PgEngine::serverName() const {
 }
 
 RuntimeError PgEngine::unreachable() const {
-    const QString reason = conn_ ? QString::fromUtf8(PQerrorMessage(conn_)).trimmed() : QString();
+    const QString reason = conn_ ? InWords(PQerrorMessage(conn_)) : QString();
     return RuntimeError(kConnectionFailed, kUnreachable + QStringLiteral(u"：") + reason +
                                                QStringLiteral("\r\n") + serverName());
 }
 
+// The program's own sentence by the class of the SQLSTATE, with the server's primary message.
 RuntimeError PgEngine::errorOf(PGresult* result) const {
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    const QString reason =
-        QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn_)).trimmed();
     if (!state || PQstatus(conn_) != CONNECTION_OK) {
         return unreachable();
     }
-    if (qstrcmp(state, "42501") == 0) {
+    const QByteArray code(state);
+    const QString reason = PrimaryOf(result);
+    const QString where = QStringLiteral("\r\n") + serverName();
+    if (code == "57014" && cancelled_) {
+        return RuntimeError(adErrCancelled, QStringLiteral(u"操作已取消。"));
+    }
+    if (code == "42501") {
         return RuntimeError(kNoPermission,
                             (writing_ ? QStringLiteral(u"没有修改关键字库的权限：")
                                       : QStringLiteral(u"没有读取关键字库的权限：")) +
                                 reason);
     }
-    if (qstrcmp(state, "42P01") == 0) {
+    if (code == "42P01") {
         return RuntimeError(kMissingTable, kUnreachable +
                                                QStringLiteral(u"上的表：服务器上没有这张表（") +
-                                               reason + QStringLiteral(u"）\r\n") + serverName());
+                                               reason + QStringLiteral(u"）") + where);
+    }
+    if (code == "25006") {
+        return RuntimeError(kReadOnly,
+                            QStringLiteral(u"关键字服务器是只读的，不能在这里添加或删除关键字（") +
+                                reason + QStringLiteral(u"）。请连接主服务器。") + where);
+    }
+    if (code == "55P03" || code == "40P01") {
+        return RuntimeError(kLocked, QStringLiteral(u"关键字库正在被其他人修改，请稍后再试。（") +
+                                         reason + QStringLiteral(u"）"));
+    }
+    if (code.startsWith("53")) {
+        return RuntimeError(kServerError, QStringLiteral(u"关键字服务器的磁盘空间或资源不足") +
+                                              (writing_ ? QStringLiteral(u"，什么也没有存入：")
+                                                        : QStringLiteral(u"：")) +
+                                              reason + where);
+    }
+    if (code.startsWith("08") || code.startsWith("57P") || code.startsWith("28")) {
+        return RuntimeError(kConnectionFailed,
+                            kUnreachable + QStringLiteral(u"：") + reason + where);
+    }
+    if (code.startsWith("40")) {
+        return RuntimeError(
+            kLocked, QStringLiteral(u"与其他人同时进行的更改冲突，什么也没有存入，请再试一次。（") +
+                         reason + QStringLiteral(u"）"));
     }
     return RuntimeError(kServerError, QStringLiteral(u"关键字服务器报告错误：") + reason);
 }
@@ -248,6 +458,7 @@ PgEngine::Result PgEngine::runOn(const QString& sql, const std::vector<FieldValu
         values.push_back(parameter ? bytes.back().constData() : nullptr);
         lengths.push_back(int(bytes.back().size()));
     }
+    const Running running(*this);
     Result result(PQexecParams(conn_, sql.toUtf8().constData(), int(values.size()), nullptr,
                                values.data(), lengths.data(), nullptr, 0));
     const ExecStatusType status = PQresultStatus(result.get());
@@ -261,7 +472,7 @@ PgEngine::Result PgEngine::runOn(const QString& sql, const std::vector<FieldValu
     return result;
 }
 
-bool PgEngine::takeNotifications() {
+bool PgEngine::stillConnected() {
     // A server that shuts down says so and closes the connection: the closing is seen only by a
     // further read, so everything the socket holds is read before the connection is trusted.
     bool alive = conn_ && !lost_ && PQconsumeInput(conn_);
@@ -273,13 +484,8 @@ bool PgEngine::takeNotifications() {
         ++stamp_;
         return false;
     }
-    const int own = PQbackendPID(conn_);
     while (PGnotify* notification = PQnotifies(conn_)) {
-        // A change of this session's own is followed by the kept rows themselves.
-        if (notification->be_pid != own) {
-            ++notifications_;
-        }
-        PQfreemem(notification);
+        PQfreemem(notification);  // from a LISTEN of a connection string's own
     }
     return true;
 }
@@ -288,14 +494,60 @@ void PgEngine::follow() {
     if (inTransaction()) {
         return;
     }
-    if (!takeNotifications()) {
+    if (!stillConnected()) {
         connect();
     }
 }
 
+// One round trip. Inside a transaction nothing others commit is seen and this session's own
+// writes move the count: the proof is left as it was.
 StoreEvidence PgEngine::evidence() {
-    takeNotifications();
-    return {stamp_, notifications_, ownChanges_, provable_ && !lost_};
+    if (stillConnected() && !inTransaction()) {
+        prove();
+    }
+    return {stamp_, othersVersion_, ownChanges_, provable_ && !lost_};
+}
+
+// The proof's statement is prepared once a connection: planning it costs ten times running it.
+// Behind a pooler that hands each statement to another server session the prepared one may be
+// missing; the text is then sent each time.
+PgEngine::Result PgEngine::runProof() {
+    constexpr const char* kName = "vorelta_proof";
+    if (proofPrepared_ == Prepared::Not) {
+        const Running running(*this);
+        Result prepared(PQprepare(conn_, kName, kProofSql, 0, nullptr));
+        proofPrepared_ =
+            PQresultStatus(prepared.get()) == PGRES_COMMAND_OK ? Prepared::Yes : Prepared::Never;
+    }
+    if (proofPrepared_ == Prepared::Yes) {
+        const Running running(*this);
+        Result proof(PQexecPrepared(conn_, kName, 0, nullptr, nullptr, nullptr, 0));
+        if (PQresultStatus(proof.get()) == PGRES_TUPLES_OK) {
+            return proof;
+        }
+        if (PQstatus(conn_) != CONNECTION_OK) {
+            lost_ = true;
+            ++stamp_;
+            throw errorOf(proof.get());
+        }
+        proofPrepared_ = Prepared::Never;
+    }
+    return run(QString::fromLatin1(kProofSql));
+}
+
+void PgEngine::prove() {
+    const Result proof = runProof();
+    const QString identity = *proof.value(0, 0);
+    counted_ = proof.value(0, 1) == QStringLiteral("t");
+    const FieldValue changes = proof.value(0, 2);
+    changes_ = counted_ && changes ? std::optional(changes->toLongLong()) : std::nullopt;
+    const QString proofNow =
+        identity + u'#' + (changes_ ? QString::number(*changes_) : *proof.value(0, 3));
+    provable_ = proof.value(0, 4) == QStringLiteral("f");
+    if (proofNow != proof_) {
+        proof_ = proofNow;
+        ++othersVersion_;
+    }
 }
 
 void PgEngine::begin() {
@@ -321,7 +573,7 @@ void PgEngine::begin() {
 
 // The table's committed change count that the setup script's triggers keep; none without it.
 std::optional<std::int64_t> PgEngine::changeCount() {
-    if (!counted_) {
+    if (!changes_) {
         return std::nullopt;
     }
     const Result count = run(QStringLiteral("select changes from public.vorelta_keys_version"));
@@ -343,11 +595,30 @@ bool PgEngine::commit() {
     const Writing writing(writing_);
     try {
         flushPendingRows();
-        // The server answers the commit of a failed transaction with a rollback.
-        const Result committed = run(QStringLiteral("commit"));
-        if (qstrcmp(PQcmdStatus(committed.get()), "COMMIT") != 0) {
-            throw RuntimeError(kServerError,
-                               QStringLiteral(u"关键字服务器撤销了这次更改，什么也没有存入。"));
+        const QString transaction =
+            run(QStringLiteral("select pg_catalog.txid_current()")).value(0, 0).value_or(QString());
+        try {
+            // The server answers the commit of a failed transaction with a rollback.
+            const Result committed = run(QStringLiteral("commit"));
+            if (qstrcmp(PQcmdStatus(committed.get()), "COMMIT") != 0) {
+                throw RuntimeError(kServerError,
+                                   QStringLiteral(u"关键字服务器撤销了这次更改，什么也没有存入。"));
+            }
+        } catch (const RuntimeError&) {
+            // A server that answered has told the outcome; one that did not is asked again.
+            if (!lost_) {
+                throw;
+            }
+            const Outcome outcome = outcomeOf(transaction);
+            if (outcome == Outcome::Committed) {
+                ++stamp_;
+                pendingRows_ = 0;
+                return true;
+            }
+            if (outcome == Outcome::Unknown) {
+                throw outcomeUnknown();
+            }
+            throw;
         }
     } catch (...) {
         ++stamp_;
@@ -357,6 +628,49 @@ bool PgEngine::commit() {
         throw;
     }
     return true;
+}
+
+// A commit that waited for a synchronous standby and was cancelled or ended says with a warning
+// that it committed locally. Otherwise a connection of its own asks the server, which remembers
+// every transaction's end for a while.
+PgEngine::Outcome PgEngine::outcomeOf(const QString& transaction) {
+    for (const QByteArray& warning : warnings_) {
+        if (warning == "57014" || warning == "57P01" || warning == "57P02") {
+            return Outcome::Committed;
+        }
+    }
+    if (transaction.isEmpty()) {
+        return Outcome::Unknown;
+    }
+    const QByteArray conninfo = conninfo_.toUtf8();
+    const std::array<const char*, 4> keywords{"dbname", "client_encoding", "connect_timeout",
+                                              nullptr};
+    const std::array<const char*, 4> values{conninfo.constData(), "UTF8", "10", nullptr};
+    PGconn* asking = PQconnectdbParams(keywords.data(), values.data(), 1);
+    Outcome outcome = Outcome::Unknown;
+    if (PQstatus(asking) == CONNECTION_OK) {
+        const QByteArray id = transaction.toLatin1();
+        const char* values[] = {id.constData()};
+        PGresult* status = PQexecParams(asking, "select pg_catalog.txid_status($1::bigint)", 1,
+                                        nullptr, values, nullptr, nullptr, 0);
+        if (PQresultStatus(status) == PGRES_TUPLES_OK && !PQgetisnull(status, 0, 0)) {
+            const QByteArray said = PQgetvalue(status, 0, 0);
+            outcome = said == "committed" ? Outcome::Committed
+                      : said == "aborted" ? Outcome::Undone
+                                          : Outcome::Unknown;
+        }
+        PQclear(status);
+    }
+    PQfinish(asking);
+    return outcome;
+}
+
+RuntimeError PgEngine::outcomeUnknown() const {
+    return RuntimeError(
+        kOutcomeUnknown,
+        QStringLiteral(u"与关键字服务器的连接在提交时中断，无法确定这次更改是否已经"
+                       u"保存。请重新打开关键字管理窗口，查看服务器上现有的关键字。") +
+            QStringLiteral("\r\n") + serverName());
 }
 
 void PgEngine::rollback() {
@@ -377,19 +691,46 @@ bool PgEngine::inTransaction() const {
     return status == PQTRANS_INTRANS || status == PQTRANS_INERROR || status == PQTRANS_ACTIVE;
 }
 
+// The source prepared and described in one round trip: one pipeline with one sync, so that a
+// pooler that hands each transaction to another server session keeps the two together.
+PgEngine::Result PgEngine::describeInOneTrip(const QByteArray& sql) {
+    const Running running(*this);
+    std::vector<Result> results;
+    if (PQenterPipelineMode(conn_) == 1 && PQsendPrepare(conn_, "", sql.constData(), 0, nullptr) &&
+        PQsendDescribePrepared(conn_, "") && PQpipelineSync(conn_)) {
+        // Each statement's results end with a null; the sync's ends the pipeline.
+        for (int nulls = 0; nulls < 4 && PQstatus(conn_) == CONNECTION_OK;) {
+            PGresult* result = PQgetResult(conn_);
+            if (!result) {
+                ++nulls;
+            } else if (PQresultStatus(result) == PGRES_PIPELINE_SYNC) {
+                PQclear(result);
+                break;
+            } else {
+                results.emplace_back(result);
+            }
+        }
+    }
+    PQexitPipelineMode(conn_);
+    if (PQstatus(conn_) != CONNECTION_OK || results.size() != 2) {
+        lost_ = PQstatus(conn_) != CONNECTION_OK;
+        ++stamp_;
+        throw errorOf(results.empty() ? nullptr : results.front().get());
+    }
+    for (Result& result : results) {
+        if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+            throw errorOf(result.get());
+        }
+    }
+    return std::move(results.back());
+}
+
 SourceShape PgEngine::describe(const QString& source, const std::vector<QString>& /*parameters*/,
                                bool updatable) {
     if (!conn_ || lost_) {
         throw unreachable();
     }
-    Result prepared(PQprepare(conn_, "", source.toUtf8().constData(), 0, nullptr));
-    if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) {
-        throw errorOf(prepared.get());
-    }
-    Result described(PQdescribePrepared(conn_, ""));
-    if (PQresultStatus(described.get()) != PGRES_COMMAND_OK) {
-        throw errorOf(described.get());
-    }
+    const Result described = describeInOneTrip(source.toUtf8());
     SourceShape shape;
     const int fields = PQnfields(described.get());
     for (int c = 0; c < fields; ++c) {
@@ -414,29 +755,12 @@ SourceShape PgEngine::describe(const QString& source, const std::vector<QString>
     return shape;
 }
 
-// Every change of the table notifies: a statement-level trigger on insert, update, delete and
-// truncate that notifies the channel, and an event trigger for a table dropped and made again,
-// both enabled always (a session replicating or restoring fires the others not). Also whether
-// the triggers count the changes.
-void PgEngine::lookForTriggers() {
-    const Result triggers = run(QStringLiteral(
-        "select exists (select from pg_trigger t join pg_proc p on p.oid = t.tgfoid "
-        "where t.tgrelid = to_regclass('keys') and t.tgenabled = 'A' "
-        "and t.tgtype & 61 = 60 and p.prosrc like '%vorelta_keys%') "
-        "and exists (select from pg_event_trigger e join pg_proc p on p.oid = e.evtfoid "
-        "where e.evtenabled = 'A' and e.evtevent = 'ddl_command_end' "
-        "and p.prosrc like '%vorelta_keys%'), "
-        "to_regclass('public.vorelta_keys_version') is not null"));
-    provable_ = triggers.rows() == 1 && triggers.value(0, 0) == QStringLiteral("t");
-    counted_ = provable_ && triggers.value(0, 1) == QStringLiteral("t");
-}
-
 SourceTraits PgEngine::read(const QString& source, const std::vector<QString>& parameters,
                             bool updatable, std::size_t expectedRows, SourceShape& shape,
                             SourceRows rows) {
     shape = describe(source, parameters, updatable);
-    lookForTriggers();
-    changesAtRead_ = changeCount();  // before the rows: a change during the reading shows
+    // The count of the proof just before: a change during the reading shows at the next.
+    changesAtRead_ = changes_;
     const Result result = run(source, parameters);
     const int count = result.rows();
     rows.columns.assign(shape.columns.size(), {});
@@ -468,6 +792,11 @@ bool PgEngine::insert(const SourceShape& shape, const std::vector<int>& setColum
         if (value && !IsValidUnicode(*value)) {
             throw RuntimeError(adErrTextNotStorable,
                                QStringLiteral(u"关键字服务器只能保存有效的 Unicode 文字"));
+        }
+        if (value && !storable(*value)) {
+            throw RuntimeError(adErrTextNotStorable,
+                               QStringLiteral(u"关键字服务器的数据库编码 %1 没有这段文字的写法")
+                                   .arg(QString::fromLatin1(serverEncoding_)));
         }
     }
     const QString& target = targetOf(shape, setColumns);
@@ -503,6 +832,19 @@ bool PgEngine::insert(const SourceShape& shape, const std::vector<int>& setColum
     return QByteArray(PQcmdTuples(result.get())) == "1";
 }
 
+// A database that is not UTF-8 holds only the characters of its encoding; SQL_ASCII takes bytes.
+bool PgEngine::storable(QStringView text) const {
+    if (serverEncoding_ == "UTF8" || serverEncoding_ == "SQL_ASCII") {
+        return true;
+    }
+    static thread_local QByteArray icuName, forEncoding;
+    if (forEncoding != serverEncoding_) {
+        forEncoding = serverEncoding_;
+        icuName = IcuNameOf(serverEncoding_);
+    }
+    return Encodable(text, icuName);
+}
+
 // "table (columns)" for rows that set these columns, kept while rows of one shape follow.
 const QString& PgEngine::targetOf(const SourceShape& shape, const std::vector<int>& setColumns) {
     if (target_.isEmpty() || targetTable_ != shape.table || targetColumns_ != setColumns) {
@@ -527,6 +869,7 @@ void PgEngine::flushPendingRows() {
     const std::size_t expected = std::exchange(pendingRows_, 0);
     const QByteArray data = std::exchange(pendingData_, {});
     const QString sql = QStringLiteral("copy %1 from stdin").arg(pendingTarget_);
+    const Running running(*this);
     Result started(PQexec(conn_, sql.toUtf8().constData()));
     if (PQresultStatus(started.get()) != PGRES_COPY_IN) {
         throw errorOf(started.get());
@@ -560,12 +903,56 @@ void PgEngine::remove(const SourceShape& shape, std::int64_t /*rowId*/,
                        .arg(c + 1);
     }
     const QString table = QuoteIdentifier(shape.table);
-    const Result result = runOn(QStringLiteral("delete from %1 where ctid = (select ctid from %1 "
-                                               "where %2 limit 1)")
-                                    .arg(table, matches.join(QStringLiteral(" and "))),
-                                values);
-    if (QByteArray(PQcmdTuples(result.get())) != "1") {
-        throw RowGone();
+    const QString sql = QStringLiteral(
+                            "delete from %1 where ctid = (select ctid from %1 "
+                            "where %2 limit 1)")
+                            .arg(table, matches.join(QStringLiteral(" and ")));
+    // Where the triggers count, the delete gets a transaction of its own that reads the count
+    // its trigger left: one more than the proof's means nobody else changed the table, and the
+    // kept rows, which drop the row themselves, need no reading anew.
+    const bool counting = changes_ && !inTransaction();
+    if (counting) {
+        run(QStringLiteral("begin"));
+    }
+    try {
+        const Result result = runOn(sql, values);
+        if (QByteArray(PQcmdTuples(result.get())) != "1") {
+            throw RowGone();
+        }
+        if (counting) {
+            const Result state = run(QStringLiteral(
+                "select changes, pg_catalog.txid_current() from public.vorelta_keys_version"));
+            const FieldValue counted = state.rows() == 1 ? state.value(0, 0) : std::nullopt;
+            const std::optional<std::int64_t> after =
+                counted ? std::optional(counted->toLongLong()) : std::nullopt;
+            try {
+                run(QStringLiteral("commit"));
+            } catch (const RuntimeError&) {
+                // As for an insert: a commit without an answer is asked after.
+                const Outcome outcome =
+                    lost_ ? outcomeOf(state.value(0, 1).value_or(QString())) : Outcome::Undone;
+                if (outcome == Outcome::Unknown) {
+                    throw outcomeUnknown();
+                }
+                if (outcome == Outcome::Undone) {
+                    throw;
+                }
+                ++ownChanges_;
+                return;
+            }
+            if (after && *after == *changes_ + 1) {
+                if (changesAtRead_ == changes_) {
+                    changesAtRead_ = after;
+                }
+                changes_ = after;
+                proof_ = proof_.left(proof_.lastIndexOf(u'#') + 1) + QString::number(*after);
+            }
+        }
+    } catch (...) {
+        if (counting && inTransaction()) {
+            PQclear(PQexec(conn_, "rollback"));
+        }
+        throw;
     }
     ++ownChanges_;
 }

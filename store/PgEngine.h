@@ -2,15 +2,21 @@
 
 // The keyword list on a PostgreSQL server, shared by an office, through libpq.
 //
-// The engine listens on the channel vorelta_keys, which the server's triggers notify at every
-// change of the table (docs/server/setup.sql): while no other session's notification has come,
-// the kept rows hold, and a check needs no round trip. Where the triggers are missing, nothing
-// proves the rows unchanged and every action reads them anew. A lost connection is opened again
+// Kept rows are trusted only on proof: before every check one statement reads the table's
+// identity (its catalog row, triggers and event triggers, each with the transaction that last
+// changed it) and either the change count the server's triggers keep (docs/server/setup.sql)
+// or, where those cannot vouch for every change (children, partitions, rules, a subscription,
+// a trigger off), the server's snapshot, which moves with any commit at all. Row-level security
+// proves nothing: every check reads anew. No LISTEN: a hot standby refuses it and a pooler loses
+// it, and a notification proves nothing a statement does not. A lost connection is opened again
 // by the next action; until then every action says the server cannot be reached.
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -18,6 +24,7 @@
 
 struct pg_conn;
 struct pg_result;
+struct pg_cancel;
 
 namespace vorelta {
 
@@ -34,6 +41,9 @@ public:
     // An insert's transaction takes a lock that holds other inserts off the table (readers go
     // on), so that two operators storing the same lines store each line once.
     void begin() override;
+    // A commit that gets no answer (the connection lost, the session ended while it waited for a
+    // synchronous standby) is true when the server says the transaction committed; where it
+    // cannot tell, the error says the outcome is unknown.
     bool commit() override;
     void rollback() override;
     bool inTransaction() const override;
@@ -49,36 +59,59 @@ public:
     void remove(const SourceShape& shape, std::int64_t rowId,
                 const std::vector<FieldValue>& values) override;
 
+    void cancel() noexcept override;
+
 private:
     class Result;
+    class Running;
+    enum class Outcome { Committed, Undone, Unknown };
 
     void connect();
     void drop();
     // Takes in what the server has sent; false when the connection is gone.
-    bool takeNotifications();
+    bool stillConnected();
     Result run(const QString& sql, const std::vector<QString>& parameters = {});
     Result runOn(const QString& sql, const std::vector<FieldValue>& parameters);
     // Where the server and the connection stand, for messages: host, port and database.
     QString serverName() const;
     RuntimeError errorOf(pg_result* result) const;
     RuntimeError unreachable() const;
-    void lookForTriggers();
+    // Reads what proves the table unchanged; the rows read before hold while it is the same.
+    void prove();
+    Result runProof();
+    Result describeInOneTrip(const QByteArray& sql);
     std::optional<std::int64_t> changeCount();
+    // What became of a transaction whose commit got no answer.
+    Outcome outcomeOf(const QString& transaction);
+    RuntimeError outcomeUnknown() const;
+    bool storable(QStringView text) const;
+    static void receiveNotice(void* engine, const pg_result* notice);
     void flushPendingRows();
     const QString& targetOf(const SourceShape& shape, const std::vector<int>& setColumns);
 
     QString conninfo_;
     pg_conn* conn_ = nullptr;
+    // For cancel() from another thread: made at connect, freed at drop, both under the mutex.
+    std::mutex cancelling_;
+    std::shared_ptr<pg_cancel> canceller_;
+    std::atomic<bool> running_ = false;
+    std::atomic<bool> cancelled_ = false;  // the running statement was asked to stop
+    // The warnings of the statement running now, as SQLSTATEs: a commit's tell its outcome.
+    std::vector<QByteArray> warnings_;
+    QByteArray serverEncoding_;
     bool lost_ = false;
     bool writing_ = false;  // while the statements of an insert or delete run
     std::uint64_t generation_ = 0;
     std::uint64_t stamp_ = 0;
     std::uint64_t undone_ = 0;
-    std::uint64_t notifications_ = 0;  // from other sessions, since the program started
+    std::uint64_t othersVersion_ = 0;  // goes up whenever the proof comes out different
     std::int64_t ownChanges_ = 0;
-    bool provable_ = false;                      // the table's triggers notify every change
-    bool counted_ = false;                       // and count them
-    std::optional<std::int64_t> changesAtRead_;  // the table's change count when last read
+    enum class Prepared { Not, Yes, Never } proofPrepared_ = Prepared::Not;
+    QString proof_;                              // the last one read
+    bool provable_ = false;                      // nothing the rows depend on escapes the proof
+    bool counted_ = false;                       // the triggers count every change of the rows
+    std::optional<std::int64_t> changes_;        // their count at the last proof
+    std::optional<std::int64_t> changesAtRead_;  // and when the rows were last read
     // Rows gathered in a transaction for one COPY: the table and columns, and the rows in
     // COPY's text format.
     QString pendingTarget_;

@@ -27,6 +27,18 @@
 
 BEGIN;
 
+-- Keywords come in every script a message may hold: a database in another encoding would refuse
+-- some of them. Make the database anew with ENCODING 'UTF8' (and TEMPLATE template0).
+DO $$
+BEGIN
+    IF pg_catalog.getdatabaseencoding() <> 'UTF8' THEN
+        RAISE EXCEPTION 'database % uses the encoding %, which cannot hold every keyword',
+            current_database(), pg_catalog.getdatabaseencoding()
+            USING HINT = 'Create the keyword database with ENCODING ''UTF8'' TEMPLATE template0.';
+    END IF;
+END
+$$;
+
 -- The keyword list: one keyword a row, as in key.mdb.
 CREATE TABLE IF NOT EXISTS public.keys (keyname text);
 
@@ -37,9 +49,9 @@ CREATE TABLE IF NOT EXISTS public.vorelta_keys_version (changes bigint NOT NULL)
 INSERT INTO public.vorelta_keys_version
     SELECT 0 WHERE NOT EXISTS (SELECT FROM public.vorelta_keys_version);
 
--- Every running Vorelta listens on this channel and reads the list again when it changes. One
--- notification a statement, whatever the number of rows: a bulk import or a TRUNCATE makes the
--- programs reload once, not once a row.
+-- Counts every change, once a statement whatever the number of rows: before each check Vorelta
+-- reads the count (with the table's identity) and reads the list again only when it moved. The
+-- notification on vorelta_keys is for other tools; Vorelta does not rely on it.
 CREATE OR REPLACE FUNCTION public.vorelta_keys_notify() RETURNS trigger
 LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog AS $$
 BEGIN
@@ -57,8 +69,8 @@ ALTER TABLE public.keys ENABLE ALWAYS TRIGGER vorelta_keys_changed;
 
 -- A table dropped and made again fires no trigger of its own (its triggers go with it): an
 -- event trigger tells the programs of every change of the database's tables. Only a superuser
--- may make one; without it Vorelta cannot know its list is unchanged and reads it anew before
--- every check, which is exact but slower.
+-- may make one; without it Vorelta trusts its list only while nothing at all was committed on
+-- the server since it read it, and otherwise reads it anew, which is exact but slower.
 CREATE OR REPLACE FUNCTION public.vorelta_keys_ddl_notify() RETURNS event_trigger
 LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog AS $$
 BEGIN
@@ -75,7 +87,7 @@ BEGIN
     END IF;
     ALTER EVENT TRIGGER vorelta_keys_ddl ENABLE ALWAYS;
 EXCEPTION WHEN insufficient_privilege THEN
-    RAISE NOTICE 'not a superuser: no event trigger, so Vorelta reads the list anew before every check';
+    RAISE NOTICE 'not a superuser: no event trigger, so Vorelta reads the list anew after any commit';
 END
 $$;
 

@@ -5,6 +5,7 @@
 #include <libpq-fe.h>
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 #include <algorithm>
@@ -130,6 +131,25 @@ TEST(ServerStoreTest, AfterAnyChangeByAnyoneBothProgramsAnswerAsAFreshRead) {
         {"the other's insert after it", [](auto&, auto& other) { other.insert(u"甲"_s); }},
         {"dropped and made again with rows",
          script("drop table keys", "insert into keys values ('丙'), ('丁')")},
+        {"made again as the script does while its event trigger was off",
+         sql("alter event trigger vorelta_keys_ddl disable; drop table keys; "
+             "create table keys (keyname text); insert into keys values ('旧词'); "
+             "grant select, insert, update, delete on keys to vorelta_editor; "
+             "create trigger vorelta_keys_changed after insert or update or delete or truncate "
+             "on keys for each statement execute function vorelta_keys_notify(); "
+             "alter table keys enable always trigger vorelta_keys_changed; "
+             "alter event trigger vorelta_keys_ddl enable always")},
+        {"a child table", sql("create table keys_child () inherits (keys); "
+                              "insert into keys_child values ('丁')")},
+        {"rows of the child table", sql("insert into keys_child values ('二版')")},
+        {"the child table dropped", sql("drop table keys_child")},
+        {"made again partitioned",
+         sql("drop table keys; create table keys (keyname text) partition by list (keyname); "
+             "create table keys_rest partition of keys default; "
+             "grant select, insert, update, delete on keys to vorelta_editor; "
+             "insert into keys values ('丙')")},
+        {"rows of a partition", sql("insert into keys_rest values ('甲')")},
+        {"made again plain", script("drop table keys", "insert into keys values ('丙'), ('丁')")},
         // As a logical replication subscriber applies its publisher's changes.
         {"a session that fires no triggers",
          sql("set session_replication_role = replica; insert into keys values ('甲')")},
@@ -160,6 +180,35 @@ TEST(ServerStoreTest, AfterAnyChangeByAnyoneBothProgramsAnswerAsAFreshRead) {
         ExpectAnswersAsAFreshRead(other, message);
     }
     EXPECT_EQ(own.boxes.prompts + other.boxes.prompts, QStringList());
+}
+
+// Rows read once are kept while nothing changed: with another desk holding the table, so that a
+// read would wait, the checks answer as a fresh read did.
+TEST(ServerStoreTest, RowsReadOnceAreKeptWhileNothingChanged) {
+    const struct {
+        const char* after;
+        std::function<void(ServerSession&)> change;
+        int checksBeforeTheLock;
+    } rows[] = {
+        {"start-up", [](auto&) {}, 0},
+        {"another desk's insert", [](auto&) { Sql(u"insert into keys values ('新词')"_s); }, 1},
+        {"a delete of its own", [](ServerSession& s) { s.deleteKeyword(u"丙"_s); }, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.after);
+        FreshKeys(u"('旧词'), ('丙')"_s);
+        ServerSession s;  // the manager's list is read here
+        row.change(s);
+        const QString report = FreshReport(kOld + kNew);
+        for (int i = 0; i < row.checksBeforeTheLock; ++i) {
+            EXPECT_EQ(s.check(kOld + kNew), report);
+        }
+        PgConnection other = ConnectPg(Server().conninfo());
+        PQclear(PQexec(other.get(), "begin; lock table keys in access exclusive mode"));
+        EXPECT_EQ(s.check(kOld + kNew), report);
+        EXPECT_EQ(s.check(kOld + kNew), report);
+        EXPECT_EQ(s.boxes.prompts, QStringList());
+    }
 }
 
 // The server stopped between two actions: an action meanwhile says so and changes nothing; once
@@ -217,26 +266,54 @@ TEST(ServerStoreTest, AStoppedServerIsReportedAndTheNextActionAfterItsStartRecon
     }
 }
 
-TEST(ServerStoreTest, AReadOnlyRoleChecksButMayNotChangeTheKeywords) {
+// A role that may only read, and a hot standby (named directly or reached through a host list
+// that prefers one): checks and lists follow the primary, changes are refused in words.
+TEST(ServerStoreTest, AReaderOrAStandbyChecksButMayNotChangeTheKeywords) {
     Server().addLoginRole(u"reader"_s, u"reader's"_s, u"vorelta_reader"_s);
+    Server().startStandby();
+    const auto insert = [](ServerSession& s) { s.insert(s.manager->key->text()); };
+    const auto remove = [](ServerSession& s) { s.deleteKeyword(kOld); };
+    const QString standby =
+        Server().loginConninfo(u"editor"_s) + u" port=%1"_s.arg(PgCluster::standbyPort());
+    const QString hostList =
+        Server().loginConninfo(u"editor"_s) +
+        u" host='%1,%1' port=%2,%3 target_session_attrs=prefer-standby"_s.arg(Server().socketDir())
+            .arg(Server().port())
+            .arg(PgCluster::standbyPort());
+    const QString port = QString::number(PgCluster::standbyPort());
     const struct {
-        const char* action;
+        const char* what;
+        QString conninfo;
         std::function<void(ServerSession&)> act;
+        QStringList said;
     } rows[] = {
-        {"insert", [](ServerSession& s) { s.insert(s.manager->key->text()); }},
-        {"delete", [](ServerSession& s) { s.deleteKeyword(kOld); }},
+        {"reader's insert",
+         Server().loginConninfo(u"reader"_s),
+         insert,
+         {u"没有修改关键字库的权限"_s}},
+        {"reader's delete",
+         Server().loginConninfo(u"reader"_s),
+         remove,
+         {u"没有修改关键字库的权限"_s}},
+        {"insert on a standby", standby, insert, {u"只读"_s, port}},
+        {"delete on a standby", standby, remove, {u"只读"_s, port}},
+        {"insert through a host list", hostList, insert, {u"只读"_s, port}},
     };
     const QString typed = u"新词\r\n加词"_s;
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.action);
-        FreshKeys(u"('旧词'), ('丙')"_s);
-        ServerSession s(Server().loginConninfo(u"reader"_s));
-        EXPECT_EQ(s.check(kOld + kNew), FreshReport(kOld + kNew));
+        SCOPED_TRACE(row.what);
+        Sql(u"truncate keys; insert into keys values ('旧词'), ('丙')"_s);
+        ServerSession s(row.conninfo);
+        Sql(u"insert into keys values ('新词')"_s);
+        ExpectAnswersAsAFreshRead(s, kOld + kNew);
+        Sql(u"delete from keys where keyname = '新词'"_s);
+        ExpectAnswersAsAFreshRead(s, kOld + kNew);
         s.manager->key->setText(typed);
         row.act(s);
         ASSERT_EQ(s.boxes.prompts.size(), 1);
-        EXPECT_TRUE(s.boxes.prompts[0].contains(u"没有修改关键字库的权限"_s))
-            << s.boxes.prompts[0].toStdString();
+        for (const QString& part : row.said) {
+            EXPECT_TRUE(s.boxes.prompts[0].contains(part)) << s.boxes.prompts[0].toStdString();
+        }
         EXPECT_EQ(Server().keys(), (QStringList{kOld, u"丙"_s}));
         EXPECT_EQ(s.listedAnew(), Server().keys());
         EXPECT_EQ(s.state.KeyCount, 2);
@@ -316,6 +393,91 @@ TEST(ServerStoreTest, AnInsertThatWaitsForAnotherSessionsCommitStoresEachLineOnc
     EXPECT_EQ(s.manager->Label2->caption(), u"成功添加1条关键字"_s);
 }
 
+// A wait ends without the program freezing: on another desk's lock (a forgotten COMMIT, an ALTER
+// TABLE still open) after the lock wait or when cancelled from another thread, as the busy
+// indicator does, changing nothing and keeping the typed lines; on a synchronous standby that
+// never answers when an administrator ends the session or the user cancels, with the lines
+// told as stored, for they are.
+TEST(ServerStoreTest, AWaitEndsByItselfOrByCancelAndTellsWhatWasStored) {
+    const auto insert = [](ServerSession& s) { s.insert(s.manager->key->text()); };
+    const auto check = [](ServerSession& s) { s.check(kNew); };
+    const auto remove = [](ServerSession& s) { s.deleteKeyword(kOld); };
+    const auto cancel = [](ServerSession& s, const QString&) { s.state.KeyConnection.Cancel(); };
+    const auto terminate = [](ServerSession&, const QString& pid) {
+        Sql(u"select pg_terminate_backend(%1)"_s.arg(pid));
+    };
+    const char* const kSynchronous = "-csynchronous_commit=on";
+    const QString busy = u"关键字库正在被其他人修改，请稍后再试"_s, cancelled = u"操作已取消"_s;
+    const QStringList unchanged{kOld, kNew}, stored{kOld, kNew, u"甲"_s, u"乙"_s};
+    const struct {
+        const char* what;
+        std::function<void(ServerSession&)> act;
+        std::function<void(ServerSession&, const QString& pid)> end;  // none: the wait ends
+        const char* options;  // the program's session settings; none: the wait is on the lock
+        QString said;
+        QStringList keys;
+    } rows[] = {
+        {"insert", insert, nullptr, "", busy, unchanged},
+        {"delete", remove, nullptr, "", busy, unchanged},
+        {"check after a change, cancelled", check, cancel, "", cancelled, unchanged},
+        {"insert, cancelled", insert, cancel, "", cancelled, unchanged},
+        {"commit ended by an administrator", insert, terminate, kSynchronous, {}, stored},
+        // The server's warning that it committed does not come: the server is asked.
+        {"commit ended, no warnings sent",
+         insert,
+         terminate,
+         "-csynchronous_commit=on -cclient_min_messages=error",
+         {},
+         stored},
+        {"commit cancelled", insert, cancel, kSynchronous, {}, stored},
+    };
+    Server().runSql(u"alter system set synchronous_standby_names = 'nobody'"_s);
+    Server().runSql(u"select pg_reload_conf()"_s);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        FreshKeys(u"('旧词')"_s);
+        ServerSession s(Server().loginConninfo(u"editor"_s) +
+                        u" options='%1'"_s.arg(QLatin1String(row.options)));
+        s.check(kNew);
+        s.manager->key->setText(u"甲\r\n乙"_s);
+        PgConnection other = ConnectPg(Server().conninfo() + u" client_encoding=UTF8"_s);
+        PQclear(PQexec(other.get(), "insert into keys values ('新词')"));
+        if (!*row.options) {
+            PQclear(PQexec(other.get(), "begin; lock table keys in access exclusive mode"));
+        }
+        std::jthread ender([&] {
+            const QString waiting =
+                *row.options ? u"select pid from pg_stat_activity where wait_event = 'SyncRep'"_s
+                             : u"select pid from pg_locks where not granted"_s;
+            for (QDeadlineTimer deadline(10000); row.end && !deadline.hasExpired();
+                 QThread::msleep(10)) {
+                if (const QStringList pids = Server().column(waiting); !pids.isEmpty()) {
+                    return row.end(s, pids[0]);
+                }
+            }
+        });
+        QElapsedTimer waited;
+        waited.start();
+        row.act(s);
+        EXPECT_LT(waited.elapsed(), row.end ? 4000 : 15000);
+        ender.join();
+        PQclear(PQexec(other.get(), "commit"));
+        if (row.said.isEmpty()) {
+            EXPECT_EQ(s.boxes.prompts, QStringList());
+            EXPECT_EQ(s.manager->Label2->caption(), u"成功添加2条关键字"_s);
+        } else {
+            ASSERT_EQ(s.boxes.prompts.size(), 1);
+            EXPECT_TRUE(s.boxes.prompts[0].contains(row.said)) << s.boxes.prompts[0].toStdString();
+            EXPECT_EQ(s.manager->key->text(), u"甲\r\n乙"_s);
+        }
+        EXPECT_EQ(Server().keys(), row.keys);
+        s.boxes.prompts.clear();
+        ExpectAnswersAsAFreshRead(s, kOld + kNew);
+    }
+    Server().runSql(u"alter system reset synchronous_standby_names"_s);
+    Server().runSql(u"select pg_reload_conf()"_s);
+}
+
 // vorelta.conf names a server that cannot give the list: one box says so, with libpq's reason
 // and the server, never the password; no key.mdb appears in the server's place. A host list
 // (commas in the value) goes to libpq whole.
@@ -363,28 +525,40 @@ TEST(ServerStoreTest, AStartUpThatCannotReachTheListSaysWhyInOneBox) {
     }
 }
 
-// Text that is not Unicode cannot go to the server: the line is refused by name, and the other
-// lines of the same insert are stored.
-TEST(ServerStoreTest, ALineThatIsNotUnicodeIsRefusedByNameAndTheOthersStored) {
+// Text the server cannot hold (not Unicode, or not in the encoding of a database that is not
+// UTF-8) is refused by line number, and the other lines of the same insert are stored. The
+// setup script refuses such a database.
+TEST(ServerStoreTest, ALineTheServerCannotHoldIsRefusedByNameAndTheOthersStored) {
+    const QString euc = u"euc_cn"_s;
+    Server().runSql(u"drop database if exists euc_cn"_s, u"postgres"_s);
+    Server().runSql(u"create database euc_cn encoding 'EUC_CN' template template0"_s,
+                    u"postgres"_s);
+    EXPECT_THROW(Server().applySetupScript(euc), PgError);
+    Server().runSql(u"create table keys (keyname text); grant all on keys to editor"_s, euc);
     const struct {
         const char* what;
         QString line;
+        QString db = u"vorelta"_s;
+        QString last = u"😀乙"_s;
     } rows[] = {
         {"a lone high surrogate", u"坏"_s + QChar(0xD800) + u"词"_s},
         {"a lone low surrogate at the start", QChar(0xDC00) + u"坏词"_s},
         {"a low surrogate before a high one", u"坏词"_s + QChar(0xDC00) + QChar(0xD800)},
         {"a NUL, which no server text holds", u"坏"_s + QChar(0) + u"词"_s},
+        {"a character EUC_CN has not", u"坏😀词"_s, euc, u"乙αб"_s},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        FreshKeys(u"('旧词')"_s);
-        ServerSession s;
-        s.insert(u"甲\r\n"_s + row.line + u"\r\n😀乙"_s);
+        Sql(u"drop table if exists keys"_s);
+        Server().applySetupScript();
+        Server().runSql(u"truncate keys; insert into keys values ('旧词')"_s, row.db);
+        ServerSession s(Server().loginConninfo(u"editor"_s, row.db));
+        s.insert(u"甲\r\n"_s + row.line + u"\r\n"_s + row.last);
         ASSERT_EQ(s.boxes.prompts.size(), 1);
         EXPECT_TRUE(s.boxes.prompts[0].contains(u"第2行"_s)) << s.boxes.prompts[0].toStdString();
         EXPECT_EQ(s.manager->Label2->caption(), u"成功添加2条关键字"_s);
-        EXPECT_EQ(Server().keys(), (QStringList{kOld, u"甲"_s, u"😀乙"_s}));
-        EXPECT_EQ(s.listedAnew(), Server().keys());
+        EXPECT_EQ(Server().keys(row.db), (QStringList{kOld, u"甲"_s, row.last}));
+        EXPECT_EQ(s.listedAnew(), Server().keys(row.db));
     }
 }
 

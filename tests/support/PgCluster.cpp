@@ -24,6 +24,7 @@ namespace {
 // The socket lives in the cluster's own folder, so the port only names the socket file there:
 // clusters running side by side cannot take each other's, and libpq's default applies.
 constexpr int kPort = 5432;
+constexpr int kStandbyPort = 5433;
 constexpr char kSuperuser[] = "postgres";
 constexpr char kServerAccount[] = "postgres";
 
@@ -250,8 +251,8 @@ void PgCluster::writeServerSettings() const {
                                  "fsync = off\n"
                                  "synchronous_commit = off\n"
                                  "full_page_writes = off\n"
-                                 "wal_level = minimal\n"
-                                 "max_wal_senders = 0\n"
+                                 "wal_level = replica\n"
+                                 "max_wal_senders = 4\n"
                                  "shared_buffers = 16MB\n"
                                  "max_connections = 30\n"
                                  "autovacuum = off\n")
@@ -260,11 +261,12 @@ void PgCluster::writeServerSettings() const {
     const QString data = folder_ + QStringLiteral("/data/");
     WriteFile(data + "postgresql.conf", settings.toUtf8(), QIODevice::Append);
     WriteFile(data + "pg_hba.conf",
-              QByteArray("local all ") + kSuperuser + " peer map=tests\n" +
-                  "local all all scram-sha-256\n",
+              QByteArray("local all ") + kSuperuser + " peer map=tests\n" + "local replication " +
+                  kSuperuser + " peer map=tests\n" + "local all all scram-sha-256\n",
               QIODevice::WriteOnly | QIODevice::Truncate);
     WriteFile(data + "pg_ident.conf",
-              "tests " + QByteArray::fromStdString(CurrentUserName()) + ' ' + kSuperuser + '\n',
+              "tests " + QByteArray::fromStdString(CurrentUserName()) + ' ' + kSuperuser + '\n' +
+                  "tests " + kServerAccount + ' ' + kSuperuser + '\n',
               QIODevice::WriteOnly | QIODevice::Truncate);
 }
 
@@ -273,6 +275,14 @@ void PgCluster::removeEverything() {
     // take its parent's server along.
     if (getpid() != owner_) {
         return;
+    }
+    if (standbyRunning_) {
+        try {
+            Run(AsServerAccount({ServerProgram("pg_ctl"), "--pgdata=standby", "--wait", "--silent",
+                                 "--mode=immediate", "stop"}),
+                folder_, "stopping the standby");
+        } catch (const PgError&) {
+        }
     }
     if (running_) {
         try {
@@ -320,6 +330,28 @@ void PgCluster::stop() {
                          "--silent", "--mode=fast", "stop"}),
         folder_, "stopping the server");
     running_ = false;
+}
+
+void PgCluster::startStandby() {
+    if (standbyRunning_) {
+        return;
+    }
+    Run(AsServerAccount({ServerProgram("pg_basebackup"), "--pgdata=standby",
+                         "--write-recovery-conf", "--checkpoint=fast", "--no-sync", "--username",
+                         kSuperuser, "--host=" + folder_.toStdString(),
+                         "--port=" + std::to_string(kPort)}),
+        folder_, "pg_basebackup");
+    WriteFile(folder_ + QStringLiteral("/standby/postgresql.conf"),
+              QStringLiteral("port = %1\nhot_standby = on\n").arg(kStandbyPort).toUtf8(),
+              QIODevice::Append);
+    Run(AsServerAccount({ServerProgram("pg_ctl"), "--pgdata=standby", "--log=standby.log", "--wait",
+                         "--timeout=120", "--silent", "start"}),
+        folder_, "starting the standby");
+    standbyRunning_ = true;
+}
+
+int PgCluster::standbyPort() {
+    return kStandbyPort;
 }
 
 void PgCluster::runSql(const QString& sql, const QString& db) const {

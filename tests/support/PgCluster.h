@@ -55,6 +55,11 @@ public:
     void stop();
     void start();
 
+    // A hot standby of the cluster, made with pg_basebackup -R and started in the same folder on
+    // the port standbyPort() (its own socket there); made once, stopped with the cluster.
+    void startStandby();
+    static int standbyPort();
+
     // Runs statements as the superuser; throws PgError with the SQLSTATE on an error.
     void runSql(const QString& sql, const QString& db = QStringLiteral("vorelta")) const;
     // The first column of every row the query delivers, as text; NULL is a null QString.
@@ -81,6 +86,7 @@ private:
 
     QString folder_;
     bool running_ = false;
+    bool standbyRunning_ = false;
     long owner_;  // the process that made the cluster
     QMap<QString, QString> passwords_;
 };
