@@ -45,6 +45,8 @@ public:
         kLatinFirst = 1,  // its first letter is a Latin letter or a digit
         kLatinLast = 2,   // its last one is
         kBridging = 4,    // it has enough letters to be met across a break
+        kShared = 8,      // another row has the same letters
+        kChanged = 16,    // its letters are not just its text
     };
 
     explicit FoldedKeywords(const std::vector<FieldValue>& keywords) : flags_(keywords.size(), 0) {
@@ -62,7 +64,8 @@ public:
                 continue;
             }
             folded.clear();
-            if (std::all_of(keyword->begin(), keyword->end(), ownLetter)) {
+            const bool plain = std::all_of(keyword->begin(), keyword->end(), ownLetter);
+            if (plain) {
                 for (const QChar c : *keyword) {
                     folded += char32_t(c.unicode());
                 }
@@ -71,6 +74,7 @@ public:
                 std::erase_if(folded, [&table](char32_t c) { return table.isSeparator(c); });
             }
             add(row, folded);
+            flags_[row] |= plain ? 0 : kChanged;
         }
         letterStart_.push_back(std::uint32_t(letters_.size()));
         letters_.shrink_to_fit();
@@ -84,6 +88,21 @@ public:
     }
 
     std::uint8_t flags(std::size_t row) const { return flags_[row]; }
+
+    // Marks the rows whose letters another row has too, where the caller has not found them.
+    void markShared(std::size_t row) { flags_[row] |= kShared; }
+    void markAllShared() {
+        std::unordered_map<std::u16string_view, std::size_t> firstOf;
+        for (std::size_t row = 0; row < size(); ++row) {
+            if (!letters(row).empty()) {
+                const auto [first, added] = firstOf.emplace(letters(row), row);
+                if (!added) {
+                    markShared(first->second);
+                    markShared(row);
+                }
+            }
+        }
+    }
 
 private:
     void add(std::size_t row, std::u32string_view letters) {
@@ -137,6 +156,11 @@ public:
             if (kept & (gap == kWide)) {
                 wideGapBefore_.push_back(next.count);
             }
+            const bool touched =
+                (simple != message[next.at].unicode()) | (next.point - next.lastLetterPoint > 1);
+            if (kept & touched) {
+                touched_.push_back(next.count);
+            }
             next.lastLetterPoint = kept ? next.point : next.lastLetterPoint;
             next.breakSeen = (!kept) & (next.breakSeen | (simple == FoldingTable::kDroppedBreak));
             letters_[next.count] = simple;
@@ -153,6 +177,12 @@ public:
 
     QStringView text() const { return message_; }
     std::u16string_view letters() const { return letters_; }
+
+    // The letters that are not just the code unit written there, with nothing dropped before
+    // them, in order. A stretch of letters without one after its first, and not at its first
+    // either, is written exactly as its letters: a keyword that is its own letters and occurs
+    // there occurs exactly.
+    const std::vector<std::size_t>& touched() const { return touched_; }
 
     // Where letters [start, end) were written.
     TextRun written(std::size_t start, std::size_t end) const {
@@ -240,6 +270,7 @@ private:
         if (gap == kWide) {
             wideGapBefore_.push_back(next.count);
         }
+        touched_.push_back(next.count);
         next.lastLetterPoint = next.point;
         next.breakSeen = false;
         if (QChar::requiresSurrogates(letter)) {
@@ -270,6 +301,7 @@ private:
     std::vector<std::uint8_t> gaps_;    // for each code unit of the letters: the Gap before it
     // The letters before which too many separators stand (the first too, harmlessly).
     std::vector<std::size_t> wideGapBefore_;
+    std::vector<std::size_t> touched_;
 };
 
 // Hashes of every stretch of a text, from the hashes of its beginnings: polynomial, modulo the
@@ -334,6 +366,30 @@ ExactTwin TwinOf(const QString& keyword) {
             StretchHashes::Of(keyword)};
 }
 
+// A set of rows: hashed while few are asked about, as for a short message, else one bit a row.
+class RowSet {
+public:
+    RowSet(std::size_t rowCount, bool dense) : bits_(dense ? rowCount / 64 + 1 : 0) {}
+
+    bool contains(std::size_t row) const {
+        return bits_.empty() ? sparse_.contains(row) : (bits_[row / 64] >> (row % 64)) & 1;
+    }
+
+    // Whether the row was new to the set.
+    bool insert(std::size_t row) {
+        if (bits_.empty()) {
+            return sparse_.insert(row).second;
+        }
+        const bool added = !contains(row);
+        bits_[row / 64] |= std::uint64_t(1) << (row % 64);
+        return added;
+    }
+
+private:
+    std::vector<std::uint64_t> bits_;
+    std::unordered_set<std::size_t> sparse_;
+};
+
 // Gathers the finds of the letters of the keywords, checks each against the rules of a
 // near-miss, and keeps the first of each row and the runs of them all.
 class NearMissCollector {
@@ -341,17 +397,18 @@ public:
     NearMissCollector(const FoldedMessage& message, const FoldedKeywords& folded,
                       const std::vector<FieldValue>& keywords,
                       const std::vector<std::size_t>& exactRows)
-        : message_(message), folded_(folded), keywords_(keywords), exactRows_(exactRows) {
+        : message_(message),
+          folded_(folded),
+          keywords_(keywords),
+          exactRows_(exactRows),
+          exact_(folded.size(), exactRows.size() > kFewRows),
+          listed_(folded.size(), message.text().size() > kShortMessageLimit) {
         for (const std::size_t row : exactRows) {
-            if (!folded.letters(row).empty()) {
-                exactByLetters_[folded.letters(row)].push_back(row);
-            }
+            exact_.insert(row);
         }
     }
 
-    bool skipped(std::size_t row) const {
-        return std::binary_search(exactRows_.begin(), exactRows_.end(), row);
-    }
+    bool skipped(std::size_t row) const { return exact_.contains(row); }
 
     // The row's letters occur at [start, end) of the message's letters. A row's finds come in
     // text order, so its first near-miss is the first that passes.
@@ -360,10 +417,10 @@ public:
             return;
         }
         const TextRun written = message_.written(start, end);
-        if (!exactByLetters_.empty() && atExactTwin(row, written)) {
+        if ((folded_.flags(row) & FoldedKeywords::kShared) && atExactTwin(row, written)) {
             return;
         }
-        if (listed_.insert(row).second) {
+        if (listed_.insert(row)) {
             firsts_.push_back({row, written});
         }
         addRun(written);
@@ -387,6 +444,11 @@ public:
 private:
     // Whether the message holds, exactly there, a row with an exact hit and the same letters.
     bool atExactTwin(std::size_t row, TextRun written) {
+        if (exactByLetters_.empty()) {
+            for (const std::size_t exact : exactRows_) {
+                exactByLetters_[folded_.letters(exact)].push_back(exact);
+            }
+        }
         auto twins = twinsOfRow_.find(row);
         if (twins == twinsOfRow_.end()) {
             std::vector<ExactTwin> found;
@@ -432,11 +494,14 @@ private:
     const FoldedMessage& message_;
     const FoldedKeywords& folded_;
     const std::vector<FieldValue>& keywords_;
+    static constexpr std::size_t kFewRows = 64;
+
     const std::vector<std::size_t>& exactRows_;
+    RowSet exact_;
     std::unordered_map<std::u16string_view, std::vector<std::size_t>> exactByLetters_;
     std::unordered_map<std::size_t, std::vector<ExactTwin>> twinsOfRow_;
     std::unique_ptr<StretchHashes> hashes_;
-    std::unordered_set<std::size_t> listed_;
+    RowSet listed_;
     std::vector<NearMiss> firsts_;
     std::vector<TextRun> runs_;
     std::vector<TextRun> outOfOrder_;
@@ -461,12 +526,28 @@ public:
         linkFailures();
     }
 
+    // Finds of keywords that are their own letters, in a stretch written exactly as its letters,
+    // are exact occurrences, whose rows the collector skips: they are not reported.
     void scan(const FoldedMessage& message, NearMissCollector& collector) const {
         const std::u16string_view letters = message.letters();
+        const std::vector<std::size_t>& touched = message.touched();
+        std::size_t nextTouched = 0;
+        std::size_t touchedUpTo = 0;  // one past the last touched letter so far
         std::uint32_t state = 0;
         for (std::size_t i = 0; i < letters.size(); ++i) {
             state = advance(state, letters[i]);
-            for (std::uint32_t node = nodes_[state].reportFrom; node != 0;
+            const std::uint32_t reportFrom = nodes_[state].reportFrom;
+            if (reportFrom == 0) {
+                continue;
+            }
+            while (nextTouched < touched.size() && touched[nextTouched] <= i) {
+                touchedUpTo = touched[nextTouched++] + 1;
+            }
+            const Chain chain = chains_[reportFrom];
+            if (!chain.changed && touchedUpTo + chain.deepest <= i + 1) {
+                continue;
+            }
+            for (std::uint32_t node = reportFrom; node != 0;
                  node = nodes_[nodes_[node].failure].reportFrom) {
                 const Ending& ending = endings_[node];
                 const std::size_t start = i + 1 - ending.depth;
@@ -497,6 +578,12 @@ private:
     struct MoreRow {
         std::uint32_t row;
         std::uint32_t next;
+    };
+    // What a node's chain of endings holds: the depth of its deepest, and whether any of its
+    // keywords is more than its text.
+    struct Chain {
+        std::uint32_t deepest : 31 = 0;
+        std::uint32_t changed : 1 = 0;
     };
 
     std::u16string_view lettersOf(std::uint32_t k) const { return keywords_.letters(rows_[k]); }
@@ -579,6 +666,20 @@ private:
                 endings_[node].row != kNone ? node : nodes_[nodes_[node].failure].reportFrom;
         }
         parent_ = {};
+        chains_.assign(nodes_.size(), Chain());
+        // A failure lies nearer the root, so its chain is known before the node's.
+        for (std::uint32_t node = 1; node < nodes_.size(); ++node) {
+            const Ending& ending = endings_[node];
+            if (ending.row == kNone) {
+                continue;
+            }
+            bool changed = chains_[nodes_[nodes_[node].failure].reportFrom].changed;
+            changed |= keywords_.flags(ending.row) & FoldedKeywords::kChanged;
+            for (std::uint32_t k = ending.moreRows; k != kNone; k = moreRows_[k].next) {
+                changed |= keywords_.flags(moreRows_[k].row) & FoldedKeywords::kChanged;
+            }
+            chains_[node] = {.deepest = ending.depth, .changed = changed};
+        }
     }
 
     std::uint32_t child(std::uint32_t node, char16_t c) const {
@@ -615,6 +716,7 @@ private:
     std::vector<std::uint32_t> rows_;  // by keyword number, while building only
     std::vector<Node> nodes_;
     std::vector<Ending> endings_;  // by node
+    std::vector<Chain> chains_;    // by node, for those where keywords end
     std::vector<MoreRow> moreRows_;
     std::vector<char16_t> unit_;            // the code unit on the edge into each node
     std::vector<std::uint32_t> rootChild_;  // the root's children by code unit
@@ -679,6 +781,11 @@ inline std::uint64_t Extend(std::uint64_t hash, char16_t unit) {
     return (hash ^ unit) * 0x100000001B3ull;
 }
 
+constexpr int kFirstPairBits = 18;
+inline std::size_t FirstPairSlot(char16_t first, char16_t second) {
+    return ((first * 0x9E3779B1u) ^ (second * 0x85EBCA77u)) >> (32 - kFirstPairBits);
+}
+
 std::uint64_t HashOf(std::u16string_view text) {
     std::uint64_t hash = kHashSeed;
     for (const char16_t c : text) {
@@ -698,7 +805,8 @@ NearMisses FindNearMisses(QStringView message, const std::vector<FieldValue>& ke
         kind = message.size() <= kShortMessageLimit ? MatcherKind::KeywordByKeyword
                                                     : MatcherKind::Automaton;
     }
-    const FoldedKeywords folded(keywords);
+    FoldedKeywords folded(keywords);
+    folded.markAllShared();
     const FoldedMessage foldedMessage(message);
     NearMissCollector collector(foldedMessage, folded, keywords, exactRows);
     if (kind == MatcherKind::KeywordByKeyword) {
@@ -717,7 +825,8 @@ QString NearMissLine(QStringView message, const NearMiss& nearMiss, const QStrin
 
 NearMissIndex::NearMissIndex(const std::vector<FieldValue>& keywords)
     : keywords_(std::make_unique<FoldedKeywords>(keywords)),
-      nextSameLetters_(keywords.size(), kNone) {
+      nextSameLetters_(keywords.size(), kNone),
+      longestByFirstPair_(std::size_t(1) << kFirstPairBits, 0) {
     slots_.resize(std::bit_ceil(2 * keywords.size() + 16));
     const std::size_t mask = slots_.size() - 1;
     // From the last row to the first, so that each chain runs in row order.
@@ -727,6 +836,9 @@ NearMissIndex::NearMissIndex(const std::vector<FieldValue>& keywords)
             continue;
         }
         longest_ = std::max(longest_, letters.size());
+        std::uint8_t& longestHere = longestByFirstPair_[FirstPairSlot(letters[0], letters[1])];
+        longestHere = std::uint8_t(
+            std::max<std::size_t>(longestHere, std::min<std::size_t>(letters.size(), 255)));
         const std::uint64_t hash = HashOf(letters);
         std::size_t at = hash & mask;
         while (slots_[at].firstRow != kNone &&
@@ -735,6 +847,10 @@ NearMissIndex::NearMissIndex(const std::vector<FieldValue>& keywords)
             at = (at + 1) & mask;
         }
         nextSameLetters_[row] = slots_[at].firstRow;
+        if (slots_[at].firstRow != kNone) {
+            keywords_->markShared(row);
+            keywords_->markShared(slots_[at].firstRow);
+        }
         slots_[at] = {std::uint32_t(hash >> 32), std::uint32_t(row)};
     }
 }
@@ -773,10 +889,16 @@ NearMisses NearMissIndex::find(QStringView message, const std::vector<FieldValue
         return collector.result();
     }
     const std::u16string_view text = folded.letters();
-    for (std::size_t start = 0; start < text.size(); ++start) {
-        std::uint64_t hash = kHashSeed;
-        const std::size_t longest = std::min(longest_, text.size() - start);
-        for (std::size_t length = 1; length <= longest; ++length) {
+    for (std::size_t start = 0; start + 1 < text.size(); ++start) {
+        const std::uint8_t longestHere =
+            longestByFirstPair_[FirstPairSlot(text[start], text[start + 1])];
+        if (longestHere == 0) {
+            continue;
+        }
+        const std::size_t longest =
+            std::min(longestHere == 255 ? longest_ : longestHere, text.size() - start);
+        std::uint64_t hash = Extend(kHashSeed, text[start]);
+        for (std::size_t length = 2; length <= longest; ++length) {
             hash = Extend(hash, text[start + length - 1]);
             for (std::uint32_t row = find(hash, text.substr(start, length)); row != kNone;
                  row = nextSameLetters_[row]) {

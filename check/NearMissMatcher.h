@@ -88,6 +88,10 @@ private:
     std::vector<Slot> slots_;
     std::vector<std::uint32_t> nextSameLetters_;  // the next row whose keyword folds alike
     std::size_t longest_ = 0;
+    // By a hash of the first two code units of keywords' letters: the longest letters of those
+    // keywords (255: any length), 0 for none. Every keyword has two letters at least, so a stretch
+    // whose first two code units have 0 here starts none, told with one look.
+    std::vector<std::uint8_t> longestByFirstPair_;
     std::unique_ptr<FoldedKeywordAutomaton> automaton_;
 };
 
