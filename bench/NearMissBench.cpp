@@ -150,7 +150,7 @@ void Exact(benchmark::State& state) {
     }
 }
 
-void NearMiss(benchmark::State& state) {
+void NearMissSearch(benchmark::State& state) {
     Table& table = TableOf(int(state.range(0)));
     const QString message =
         MessageOf(int(state.range(1)), table.column, MessageKind(state.range(2)));
@@ -252,8 +252,8 @@ void BuildNearMissIndex(benchmark::State& state) {
 
 const std::pair<int, MessageKind> kMessages[] = {
     {70, kDisguised}, {70, kProse}, {1000 * 1000, kDisguised}, {1000 * 1000, kProse}};
-const std::pair<const char*, void (*)(benchmark::State&)> kTimings[] = {{"exact", Exact},
-                                                                        {"near-miss", NearMiss}};
+const std::pair<const char*, void (*)(benchmark::State&)> kTimings[] = {
+    {"exact", Exact}, {"near-miss", NearMissSearch}};
 
 void Register() {
     for (const int count : gKeywordCounts) {
