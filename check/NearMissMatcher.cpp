@@ -156,10 +156,11 @@ public:
             if (kept & (gap == kWide)) {
                 wideGapBefore_.push_back(next.count);
             }
-            const bool touched =
-                (simple != message[next.at].unicode()) | (next.point - next.lastLetterPoint > 1);
-            if (kept & touched) {
-                touched_.push_back(next.count);
+            if (kept & (simple != message[next.at].unicode())) {
+                changed_.push_back(next.count);
+            }
+            if (kept & (next.point - next.lastLetterPoint > 1)) {
+                droppedBefore_.push_back(next.count);
             }
             next.lastLetterPoint = kept ? next.point : next.lastLetterPoint;
             next.breakSeen = (!kept) & (next.breakSeen | (simple == FoldingTable::kDroppedBreak));
@@ -178,11 +179,12 @@ public:
     QStringView text() const { return message_; }
     std::u16string_view letters() const { return letters_; }
 
-    // The letters that are not just the code unit written there, with nothing dropped before
-    // them, in order. A stretch of letters without one after its first, and not at its first
-    // either, is written exactly as its letters: a keyword that is its own letters and occurs
-    // there occurs exactly.
-    const std::vector<std::size_t>& touched() const { return touched_; }
+    // In order, the letters that are not just the code unit written there, and those with some
+    // code point dropped before them. A stretch of letters with neither the one in it nor the
+    // other after its first is written exactly as its letters: a keyword that is its own letters
+    // and is met there occurs there exactly.
+    const std::vector<std::size_t>& changed() const { return changed_; }
+    const std::vector<std::size_t>& droppedBefore() const { return droppedBefore_; }
 
     // Where letters [start, end) were written.
     TextRun written(std::size_t start, std::size_t end) const {
@@ -270,7 +272,8 @@ private:
         if (gap == kWide) {
             wideGapBefore_.push_back(next.count);
         }
-        touched_.push_back(next.count);
+        changed_.push_back(next.count);
+        droppedBefore_.push_back(next.count);
         next.lastLetterPoint = next.point;
         next.breakSeen = false;
         if (QChar::requiresSurrogates(letter)) {
@@ -301,7 +304,8 @@ private:
     std::vector<std::uint8_t> gaps_;    // for each code unit of the letters: the Gap before it
     // The letters before which too many separators stand (the first too, harmlessly).
     std::vector<std::size_t> wideGapBefore_;
-    std::vector<std::size_t> touched_;
+    std::vector<std::size_t> changed_;
+    std::vector<std::size_t> droppedBefore_;
 };
 
 // Hashes of every stretch of a text, from the hashes of its beginnings: polynomial, modulo the
@@ -511,6 +515,29 @@ constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
 }  // namespace
 
+namespace {
+
+// Walks a sorted list of letters along with a scan: one past the last of them up to a letter.
+class LastBefore {
+public:
+    explicit LastBefore(const std::vector<std::size_t>& letters) : letters_(letters) {}
+
+    // Asked with i never decreasing.
+    std::size_t upTo(std::size_t i) {
+        while (next_ < letters_.size() && letters_[next_] <= i) {
+            last_ = letters_[next_++] + 1;
+        }
+        return last_;
+    }
+
+private:
+    const std::vector<std::size_t>& letters_;
+    std::size_t next_ = 0;
+    std::size_t last_ = 0;
+};
+
+}  // namespace
+
 // An Aho-Corasick automaton over the letters of some of the folded keywords, in UTF-16 code
 // units. Built level by level, so that its nodes are numbered breadth first and the children of
 // a node are consecutive nodes sorted by code unit. What a scan reads of a node lies together.
@@ -530,9 +557,8 @@ public:
     // are exact occurrences, whose rows the collector skips: they are not reported.
     void scan(const FoldedMessage& message, NearMissCollector& collector) const {
         const std::u16string_view letters = message.letters();
-        const std::vector<std::size_t>& touched = message.touched();
-        std::size_t nextTouched = 0;
-        std::size_t touchedUpTo = 0;  // one past the last touched letter so far
+        LastBefore changed(message.changed());
+        LastBefore dropped(message.droppedBefore());
         std::uint32_t state = 0;
         for (std::size_t i = 0; i < letters.size(); ++i) {
             state = advance(state, letters[i]);
@@ -540,11 +566,10 @@ public:
             if (reportFrom == 0) {
                 continue;
             }
-            while (nextTouched < touched.size() && touched[nextTouched] <= i) {
-                touchedUpTo = touched[nextTouched++] + 1;
-            }
+            // The finds here start from i + 1 - deepest on.
             const Chain chain = chains_[reportFrom];
-            if (!chain.changed && touchedUpTo + chain.deepest <= i + 1) {
+            const std::size_t earliest = i + 1 - chain.deepest;
+            if (!chain.changed && changed.upTo(i) <= earliest && dropped.upTo(i) <= earliest + 1) {
                 continue;
             }
             for (std::uint32_t node = reportFrom; node != 0;
