@@ -224,10 +224,14 @@ int main(int argc, char* argv[]) {
     }
     // Disguised keywords, each in the middle of an ordinary message.
     std::mt19937 random(27);
-    std::printf("\n| disguise | keywords | caught |\n|---|---:|---:|\n");
+    std::printf(
+        "\n| disguise | keywords | caught | of them without a Latin letter or digit at an end | "
+        "caught |\n|---|---:|---:|---:|---:|\n");
     for (const Disguise& disguise : kDisguises) {
         std::size_t tried = 0;
         std::size_t caught = 0;
+        std::size_t triedOther = 0;  // keywords neither beginning nor ending with Latin or digit
+        std::size_t caughtOther = 0;
         for (int i = 0; i < 2000; ++i) {
             const std::size_t row = random() % keywords.size();
             const QString keyword = keywords[row].value_or(QString());
@@ -249,12 +253,19 @@ int main(int argc, char* argv[]) {
             }
             ++tried;
             caught += told;
+            const std::u32string letters = test::LettersOf(keyword);
+            if (KindOf(letters.front()) != CodePointKind::LatinOrDigit &&
+                KindOf(letters.back()) != CodePointKind::LatinOrDigit) {
+                ++triedOther;
+                caughtOther += told;
+            }
             if (!told && qEnvironmentVariableIsSet("NOISE_SHOW_MISSES")) {
                 std::printf("missed: %s in %s\n", qPrintable(keyword), qPrintable(message));
             }
         }
-        std::printf("| %s | %zu | %.1f %% |\n", disguise.name, tried,
-                    100.0 * double(caught) / double(std::max<std::size_t>(tried, 1)));
+        std::printf("| %s | %zu | %.1f %% | %zu | %.1f %% |\n", disguise.name, tried,
+                    100.0 * double(caught) / double(std::max<std::size_t>(tried, 1)), triedOther,
+                    100.0 * double(caughtOther) / double(std::max<std::size_t>(triedOther, 1)));
     }
     return 0;
 }
