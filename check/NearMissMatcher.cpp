@@ -5,7 +5,6 @@
 #include <bit>
 #include <memory>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "check/TextFolding.h"
 #include "check/UnitSort.h"
@@ -370,19 +369,26 @@ ExactTwin TwinOf(const QString& keyword) {
             StretchHashes::Of(keyword)};
 }
 
-// A set of rows: hashed while few are asked about, as for a short message, else one bit a row.
+// A set of rows: a sorted list while few are asked about, as for a short message, else one bit
+// a row.
 class RowSet {
 public:
     RowSet(std::size_t rowCount, bool dense) : bits_(dense ? rowCount / 64 + 1 : 0) {}
 
     bool contains(std::size_t row) const {
-        return bits_.empty() ? sparse_.contains(row) : (bits_[row / 64] >> (row % 64)) & 1;
+        return bits_.empty() ? std::binary_search(few_.begin(), few_.end(), row)
+                             : (bits_[row / 64] >> (row % 64)) & 1;
     }
 
     // Whether the row was new to the set.
     bool insert(std::size_t row) {
         if (bits_.empty()) {
-            return sparse_.insert(row).second;
+            const auto at = std::lower_bound(few_.begin(), few_.end(), row);
+            if (at != few_.end() && *at == row) {
+                return false;
+            }
+            few_.insert(at, row);
+            return true;
         }
         const bool added = !contains(row);
         bits_[row / 64] |= std::uint64_t(1) << (row % 64);
@@ -391,7 +397,7 @@ public:
 
 private:
     std::vector<std::uint64_t> bits_;
-    std::unordered_set<std::size_t> sparse_;
+    std::vector<std::size_t> few_;
 };
 
 // Gathers the finds of the letters of the keywords, checks each against the rules of a
