@@ -52,8 +52,9 @@ struct NearMisses {
     bool operator==(const NearMisses&) const = default;
 };
 
-// exactRows holds the rows with an exact hit, in row order: they are never listed. A message here
-// is as the check normalised it.
+// exactRows holds the rows with an exact hit, in row order: they are never listed, and a long
+// message's search leaves out what can only be their occurrences, so it must hold every one of
+// them. A message here is as the check normalised it.
 NearMisses FindNearMisses(QStringView message, const std::vector<FieldValue>& keywords,
                           const std::vector<std::size_t>& exactRows,
                           MatcherKind kind = MatcherKind::ByLength);
