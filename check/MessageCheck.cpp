@@ -111,11 +111,7 @@ void KeywordCheck::findNearMisses(const std::vector<FieldValue>& column, const Q
     if (!nearMissIndex_) {
         nearMissIndex_ = std::make_unique<NearMissIndex>(column);
     }
-    std::vector<bool> exactHit(column.size(), false);
-    for (const std::size_t row : hitRows) {
-        exactHit[row] = true;
-    }
-    NearMisses found = nearMissIndex_->find(normalised, exactHit);
+    NearMisses found = nearMissIndex_->find(normalised, column, hitRows);
     if (found.rows.empty()) {
         return;
     }

@@ -3,6 +3,8 @@
 #include <QChar>
 #include <algorithm>
 #include <bit>
+#include <memory>
+#include <unordered_map>
 
 #include "check/TextFolding.h"
 #include "check/UnitSort.h"
@@ -11,8 +13,12 @@ namespace vorelta {
 
 namespace {
 
-// At most this many code points may stand between two consecutive code points of a keyword.
+// At most this many code points may stand between two consecutive letters of a near-miss.
 constexpr std::int32_t kMostSeparators = 3;
+// Keywords of fewer letters are not near-missed: one letter alone is met everywhere.
+constexpr std::size_t kFewestLetters = 2;
+// Keywords of this many letters or more are met across a break as well.
+constexpr std::size_t kBridgingLetters = 3;
 
 void AppendUtf16(char32_t c, std::u16string& text) {
     if (QChar::requiresSurrogates(c)) {
@@ -23,40 +29,32 @@ void AppendUtf16(char32_t c, std::u16string& text) {
     }
 }
 
-// The code points of the message that stand wholly between those of two of its folded units.
-std::int32_t PointsBetween(const FoldedText& text, std::size_t first, std::size_t second) {
-    return text.sourceOf[second] - text.sourceOf[first] - 1;
-}
-
-// Whether the rest of a folded keyword can be met after its first code point, met at `unit`:
-// each next code point of it among the next units, past separators only and not too many of
-// them. A letter or digit of the message is never passed over.
-bool MeetsRest(const FoldedText& text, std::size_t unit, std::u32string_view keyword) {
-    if (keyword.size() == 1) {
-        return true;
-    }
-    for (std::size_t next = unit + 1;
-         next < text.units.size() && PointsBetween(text, unit, next) <= kMostSeparators; ++next) {
-        if (text.units[next] == keyword[1] && MeetsRest(text, next, keyword.substr(1))) {
-            return true;
-        }
-        if (!IsSeparator(text.units[next])) {
-            return false;
-        }
-    }
-    return false;
+bool IsLatinOrDigit(char32_t c) {
+    return FoldingTable::Get().kind(c) == CodePointKind::LatinOrDigit;
 }
 
 }  // namespace
 
 // The folded keywords side by side. What is searched for is a keyword's letters: its folded code
-// points that are no separators, from its first letter or digit to its last. Where separators
-// stand between them, the whole folded stretch is kept too, for checking a find against.
+// points that are no separators, wherever they stand in it, so "免-费" and "法 轮 功" are searched
+// as "免费" and "法轮功". A keyword of fewer than two letters has none.
 class FoldedKeywords {
 public:
-    explicit FoldedKeywords(const std::vector<FieldValue>& keywords) {
+    enum Flag : std::uint8_t {
+        kLatinFirst = 1,  // its first letter is a Latin letter or a digit
+        kLatinLast = 2,   // its last one is
+        kBridging = 4,    // it has enough letters to be met across a break
+        kShared = 8,      // another row has the same letters
+        kChanged = 16,    // its letters are not just its text
+    };
+
+    explicit FoldedKeywords(const std::vector<FieldValue>& keywords) : flags_(keywords.size(), 0) {
         letterStart_.reserve(keywords.size() + 1);
         const FoldingTable& table = FoldingTable::Get();
+        // Most keywords are their own letters already: code units below kDroppedBreak are none.
+        const auto ownLetter = [&table](QChar c) {
+            return c.unicode() > FoldingTable::kDroppedBreak && table.simpleForm(c.unicode()) == c;
+        };
         std::u32string folded;
         for (std::size_t row = 0; row < keywords.size(); ++row) {
             letterStart_.push_back(std::uint32_t(letters_.size()));
@@ -64,15 +62,18 @@ public:
             if (!keyword) {
                 continue;
             }
-            // Most keywords are their own letters already.
-            if (std::all_of(keyword->begin(), keyword->end(),
-                            [&table](QChar c) { return table.simpleForm(c.unicode()) == c; })) {
-                letters_.append(QStringView(*keyword).utf16(), std::size_t(keyword->size()));
+            folded.clear();
+            const bool plain = std::all_of(keyword->begin(), keyword->end(), ownLetter);
+            if (plain) {
+                for (const QChar c : *keyword) {
+                    folded += char32_t(c.unicode());
+                }
             } else {
-                folded.clear();
                 AppendFolded(*keyword, folded);
-                add(row, folded);
+                std::erase_if(folded, [&table](char32_t c) { return table.isSeparator(c); });
             }
+            add(row, folded);
+            flags_[row] |= plain ? 0 : kChanged;
         }
         letterStart_.push_back(std::uint32_t(letters_.size()));
         letters_.shrink_to_fit();
@@ -85,56 +86,53 @@ public:
         return {letters_.data() + letterStart_[row], letterStart_[row + 1] - letterStart_[row]};
     }
 
-    // Empty when no separator stands between the letters.
-    std::u32string_view pattern(std::size_t row) const {
-        const auto found = std::lower_bound(
-            patterns_.begin(), patterns_.end(), row,
-            [](const Pattern& pattern, std::size_t row) { return pattern.row < row; });
-        if (found == patterns_.end() || found->row != row) {
-            return {};
+    std::uint8_t flags(std::size_t row) const { return flags_[row]; }
+
+    // Marks the rows whose letters another row has too, where the caller has not found them.
+    void markShared(std::size_t row) { flags_[row] |= kShared; }
+    void markAllShared() {
+        std::unordered_map<std::u16string_view, std::size_t> firstOf;
+        for (std::size_t row = 0; row < size(); ++row) {
+            if (!letters(row).empty()) {
+                const auto [first, added] = firstOf.emplace(letters(row), row);
+                if (!added) {
+                    markShared(first->second);
+                    markShared(row);
+                }
+            }
         }
-        return std::u32string_view(patternUnits_).substr(found->start, found->length);
     }
 
 private:
-    void add(std::size_t row, std::u32string_view folded) {
-        const FoldingTable& table = FoldingTable::Get();
-        const auto separator = [&table](char32_t c) { return table.isSeparator(c); };
-        const auto first = std::find_if_not(folded.begin(), folded.end(), separator);
-        const auto last = std::find_if_not(folded.rbegin(), folded.rend(), separator).base();
-        bool separated = false;
-        for (auto unit = first; unit < last; ++unit) {
-            if (separator(*unit)) {
-                separated = true;
-            } else {
-                AppendUtf16(*unit, letters_);
-            }
+    void add(std::size_t row, std::u32string_view letters) {
+        if (letters.size() < kFewestLetters) {
+            return;
         }
-        if (separated) {
-            patterns_.push_back({std::uint32_t(row), std::uint32_t(patternUnits_.size()),
-                                 std::uint32_t(last - first)});
-            patternUnits_.append(first, last);
+        for (const char32_t letter : letters) {
+            AppendUtf16(letter, letters_);
         }
+        flags_[row] = std::uint8_t((IsLatinOrDigit(letters.front()) ? kLatinFirst : 0) |
+                                   (IsLatinOrDigit(letters.back()) ? kLatinLast : 0) |
+                                   (letters.size() >= kBridgingLetters ? kBridging : 0));
     }
-
-    // Few keywords have separators inside, so theirs are kept by row.
-    struct Pattern {
-        std::uint32_t row;
-        std::uint32_t start;
-        std::uint32_t length;
-    };
 
     std::u16string letters_;
     std::vector<std::uint32_t> letterStart_;  // per row, and one more
-    std::vector<Pattern> patterns_;           // in row order
-    std::u32string patternUnits_;
+    std::vector<std::uint8_t> flags_;         // per row
 };
 
 namespace {
 
+// What stands between a letter of the message and the letter before it.
+enum Gap : std::uint8_t {
+    kBridged,      // up to three separators, no break among them: passed by every keyword
+    kBreakBefore,  // up to three with a break among them: passed by longer keywords only
+    kWide,         // more: passed by none
+};
+
 // A message folded for the search: its letters, the folded code points that are no separators,
-// in UTF-16, and for each code unit of them where the code point it came from was written. The
-// whole folded text, separators and all, is made only for a keyword with separators inside.
+// in UTF-16, and for each code unit of them where the code point it came from was written and
+// what stands before it.
 class FoldedMessage {
 public:
     explicit FoldedMessage(QStringView message) : message_(message) {
@@ -142,6 +140,7 @@ public:
         // Room for every code unit: enough unless some code point folds to more than itself.
         letters_.resize(std::size_t(message.size()));
         starts_.resize(std::size_t(message.size()));
+        gaps_.resize(std::size_t(message.size()));
         Position next;
         while (next.at < message.size()) {
             const char16_t simple = table.simpleForm(message[next.at].unicode());
@@ -151,22 +150,40 @@ public:
             }
             // Most code units; whether one is kept or dropped is told without a jump, as a
             // separator now and then would make the jump hard to foresee.
-            const bool kept = simple != FoldingTable::kDropped;
-            if (kept & (next.point - next.lastLetterPoint - 1 > kMostSeparators)) {
+            const bool kept = simple > FoldingTable::kDroppedBreak;
+            const Gap gap = gapBefore(next);
+            if (kept & (gap == kWide)) {
                 wideGapBefore_.push_back(next.count);
             }
+            if (kept & (simple != message[next.at].unicode())) {
+                changed_.push_back(next.count);
+            }
+            if (kept & (next.point - next.lastLetterPoint > 1)) {
+                droppedBefore_.push_back(next.count);
+            }
             next.lastLetterPoint = kept ? next.point : next.lastLetterPoint;
+            next.breakSeen = (!kept) & (next.breakSeen | (simple == FoldingTable::kDroppedBreak));
             letters_[next.count] = simple;
             starts_[next.count] = std::int32_t(next.at);
+            gaps_[next.count] = gap;
             next.count += kept;
             ++next.at;
             ++next.point;
         }
         letters_.resize(next.count);
         starts_.resize(next.count);
+        gaps_.resize(next.count);
     }
 
+    QStringView text() const { return message_; }
     std::u16string_view letters() const { return letters_; }
+
+    // In order, the letters that are not just the code unit written there, and those with some
+    // code point dropped before them. A stretch of letters with neither the one in it nor the
+    // other after its first is written exactly as its letters: a keyword that is its own letters
+    // and is met there occurs there exactly.
+    const std::vector<std::size_t>& changed() const { return changed_; }
+    const std::vector<std::size_t>& droppedBefore() const { return droppedBefore_; }
 
     // Where letters [start, end) were written.
     TextRun written(std::size_t start, std::size_t end) const {
@@ -175,26 +192,21 @@ public:
                 last + (QChar::requiresSurrogates(CodePointAt(message_, last)) ? 2 : 1)};
     }
 
-    // Whether more separators than may be passed stand somewhere between letters [start, end).
-    bool wideGapWithin(std::size_t start, std::size_t end) const {
-        const auto gap = std::upper_bound(wideGapBefore_.begin(), wideGapBefore_.end(), start);
-        return gap != wideGapBefore_.end() && *gap < end;
-    }
-
-    // Whether a folded keyword, from its first letter to its last, can be met from letter `start`
-    // on, separators and all.
-    bool meets(std::size_t start, std::u32string_view keyword) {
-        if (unitOf_.empty()) {
-            text_ = FoldText(message_);
-            for (std::size_t unit = 0; unit < text_.units.size(); ++unit) {
-                if (!IsSeparator(text_.units[unit])) {
-                    unitOf_.resize(
-                        unitOf_.size() + (QChar::requiresSurrogates(text_.units[unit]) ? 2 : 1),
-                        unit);
-                }
-            }
+    // Whether letters [start, end) make a near-miss of a keyword with these flags: no gap
+    // between them too wide for it, and for a keyword of Latin letters or digits no such letter
+    // that would carry the word on past either end, past separators but no break.
+    bool meets(std::size_t start, std::size_t end, std::uint8_t flags) const {
+        const bool bridging = flags & FoldedKeywords::kBridging;
+        if (wideGapWithin(start, end) || (!bridging && breakWithin(start, end))) {
+            return false;
         }
-        return MeetsRest(text_, unitOf_[start], keyword);
+        // A break ends a word, whatever the keyword's length.
+        const auto joined = [&](std::size_t letter) {
+            return gaps_[letter] == kBridged && IsLatinOrDigit(letters_[letter - 1]) &&
+                   IsLatinOrDigit(letters_[letter]);
+        };
+        return !((flags & FoldedKeywords::kLatinFirst) && start > 0 && joined(start)) &&
+               !((flags & FoldedKeywords::kLatinLast) && end < letters_.size() && joined(end));
     }
 
 private:
@@ -203,7 +215,26 @@ private:
         std::int32_t point = 0;  // the code point there
         std::size_t count = 0;   // letter code units so far
         std::int32_t lastLetterPoint = -1;
+        bool breakSeen = false;  // since the last letter
     };
+
+    static Gap gapBefore(const Position& next) {
+        return next.point - next.lastLetterPoint - 1 > kMostSeparators ? kWide
+               : next.breakSeen                                        ? kBreakBefore
+                                                                       : kBridged;
+    }
+
+    bool wideGapWithin(std::size_t start, std::size_t end) const {
+        const auto gap = std::upper_bound(wideGapBefore_.begin(), wideGapBefore_.end(), start);
+        return gap != wideGapBefore_.end() && *gap < end;
+    }
+
+    // Asked for short keywords only: a few code units.
+    bool breakWithin(std::size_t start, std::size_t end) const {
+        return std::any_of(gaps_.begin() + std::ptrdiff_t(start) + 1,
+                           gaps_.begin() + std::ptrdiff_t(end),
+                           [](std::uint8_t gap) { return gap != kBridged; });
+    }
 
     // A code point whose form takes reading the whole table.
     void foldLookingUp(const FoldingTable& table, Position& next) {
@@ -220,10 +251,14 @@ private:
         if (room > letters_.size()) {
             letters_.resize(2 * room);
             starts_.resize(2 * room);
+            gaps_.resize(2 * room);
         }
         for (const char32_t folded : form.empty() ? std::u32string_view(&c, 1) : form) {
-            if (!table.isSeparator(folded)) {
+            const CodePointKind kind = table.kind(folded);
+            if (kind < CodePointKind::Separator) {
                 addLetter(folded, next);
+            } else {
+                next.breakSeen |= kind == CodePointKind::Break;
             }
         }
         next.at += length;
@@ -231,17 +266,27 @@ private:
     }
 
     void addLetter(char32_t letter, Position& next) {
-        if (next.point - next.lastLetterPoint - 1 > kMostSeparators) {
+        // Letters folded from one code point stand side by side: no code point between them.
+        const Gap gap = gapBefore(next);
+        if (gap == kWide) {
             wideGapBefore_.push_back(next.count);
         }
+        changed_.push_back(next.count);
+        droppedBefore_.push_back(next.count);
         next.lastLetterPoint = next.point;
+        next.breakSeen = false;
         if (QChar::requiresSurrogates(letter)) {
-            letters_[next.count] = QChar::highSurrogate(letter);
-            starts_[next.count++] = std::int32_t(next.at);
-            letter = QChar::lowSurrogate(letter);
+            push(QChar::highSurrogate(letter), gap, next);
+            push(QChar::lowSurrogate(letter), kBridged, next);
+        } else {
+            push(char16_t(letter), gap, next);
         }
-        letters_[next.count] = char16_t(letter);
-        starts_[next.count++] = std::int32_t(next.at);
+    }
+
+    void push(char16_t unit, Gap gap, Position& next) {
+        letters_[next.count] = unit;
+        starts_[next.count] = std::int32_t(next.at);
+        gaps_[next.count++] = gap;
     }
 
     static char32_t CodePointAt(QStringView text, qsizetype at) {
@@ -255,32 +300,137 @@ private:
     QStringView message_;
     std::u16string letters_;
     std::vector<std::int32_t> starts_;  // for each code unit of the letters: where it was written
+    std::vector<std::uint8_t> gaps_;    // for each code unit of the letters: the Gap before it
     // The letters before which too many separators stand (the first too, harmlessly).
     std::vector<std::size_t> wideGapBefore_;
-    FoldedText text_;
-    std::vector<std::size_t> unitOf_;  // for each code unit of the letters: its unit in text_
+    std::vector<std::size_t> changed_;
+    std::vector<std::size_t> droppedBefore_;
+};
+
+// Hashes of every stretch of a text, from the hashes of its beginnings: polynomial, modulo the
+// prime 2^61 - 1, so that two stretches are compared in constant time however long they are.
+class StretchHashes {
+public:
+    explicit StretchHashes(QStringView text)
+        : prefix_(std::size_t(text.size()) + 1, 0), power_(std::size_t(text.size()) + 1, 1) {
+        for (std::size_t i = 0; i < std::size_t(text.size()); ++i) {
+            prefix_[i + 1] = Add(Multiply(prefix_[i], kBase), text[qsizetype(i)].unicode() + 1u);
+            power_[i + 1] = Multiply(power_[i], kBase);
+        }
+    }
+
+    std::uint64_t of(std::size_t start, std::size_t length) const {
+        return Add(prefix_[start + length], kPrime - Multiply(prefix_[start], power_[length]));
+    }
+
+    static std::uint64_t Of(QStringView text) { return StretchHashes(text).of(0, text.size()); }
+
+private:
+    static constexpr std::uint64_t kPrime = (std::uint64_t(1) << 61) - 1;
+    static constexpr std::uint64_t kBase = 0x1F3A5C7E9B;
+
+    static std::uint64_t Add(std::uint64_t a, std::uint64_t b) {
+        const std::uint64_t sum = a + b;
+        return sum >= kPrime ? sum - kPrime : sum;
+    }
+    static std::uint64_t Multiply(std::uint64_t a, std::uint64_t b) {
+        __extension__ typedef unsigned __int128 Wide;
+        const Wide product = Wide(a) * b;
+        return Add(std::uint64_t(product & kPrime), std::uint64_t(product >> 61));
+    }
+
+    std::vector<std::uint64_t> prefix_;
+    std::vector<std::uint64_t> power_;
+};
+
+// A row with an exact hit whose keyword has the same letters as others: where the message holds
+// it exactly, their near-misses are that hit itself and are not told again. Its letters run
+// from code unit `lead` of the keyword for `core` code units.
+struct ExactTwin {
+    std::size_t length;
+    std::size_t lead;
+    std::size_t core;
+    std::uint64_t hash;
+};
+
+ExactTwin TwinOf(const QString& keyword) {
+    const FoldingTable& table = FoldingTable::Get();
+    qsizetype first = -1;
+    qsizetype end = 0;
+    ForEachCodePoint(keyword, [&](char32_t c, qsizetype at) {
+        const std::u32string_view form = table.changedForm(c);
+        const auto letter = [&table](char32_t unit) { return !table.isSeparator(unit); };
+        if (form.empty() ? letter(c) : std::any_of(form.begin(), form.end(), letter)) {
+            first = first < 0 ? at : first;
+            end = at + (QChar::requiresSurrogates(c) ? 2 : 1);
+        }
+    });
+    return {std::size_t(keyword.size()), std::size_t(first), std::size_t(end - first),
+            StretchHashes::Of(keyword)};
+}
+
+// A set of rows: a sorted list while few are asked about, as for a short message, else one bit
+// a row.
+class RowSet {
+public:
+    RowSet(std::size_t rowCount, bool dense) : bits_(dense ? rowCount / 64 + 1 : 0) {}
+
+    bool contains(std::size_t row) const {
+        return bits_.empty() ? std::binary_search(few_.begin(), few_.end(), row)
+                             : (bits_[row / 64] >> (row % 64)) & 1;
+    }
+
+    // Whether the row was new to the set.
+    bool insert(std::size_t row) {
+        if (bits_.empty()) {
+            const auto at = std::lower_bound(few_.begin(), few_.end(), row);
+            if (at != few_.end() && *at == row) {
+                return false;
+            }
+            few_.insert(at, row);
+            return true;
+        }
+        const bool added = !contains(row);
+        bits_[row / 64] |= std::uint64_t(1) << (row % 64);
+        return added;
+    }
+
+private:
+    std::vector<std::uint64_t> bits_;
+    std::vector<std::size_t> few_;
 };
 
 // Gathers the finds of the letters of the keywords, checks each against the rules of a
 // near-miss, and keeps the first of each row and the runs of them all.
 class NearMissCollector {
 public:
-    NearMissCollector(FoldedMessage& message, const std::vector<bool>& exactHit,
-                      std::size_t rowCount)
-        : message_(message), exactHit_(exactHit), listed_(rowCount, false) {}
+    NearMissCollector(const FoldedMessage& message, const FoldedKeywords& folded,
+                      const std::vector<FieldValue>& keywords,
+                      const std::vector<std::size_t>& exactRows)
+        : message_(message),
+          folded_(folded),
+          keywords_(keywords),
+          exactRows_(exactRows),
+          exact_(folded.size(), exactRows.size() > kFewRows),
+          listed_(folded.size(), message.text().size() > kShortMessageLimit) {
+        for (const std::size_t row : exactRows) {
+            exact_.insert(row);
+        }
+    }
 
-    bool skipped(std::size_t row) const { return row < exactHit_.size() && exactHit_[row]; }
+    bool skipped(std::size_t row) const { return exact_.contains(row); }
 
     // The row's letters occur at [start, end) of the message's letters. A row's finds come in
     // text order, so its first near-miss is the first that passes.
-    void offer(std::size_t row, std::size_t start, std::size_t end, std::u32string_view pattern) {
-        if (skipped(row) || (pattern.empty() ? message_.wideGapWithin(start, end)
-                                             : !message_.meets(start, pattern))) {
+    void offer(std::size_t row, std::size_t start, std::size_t end) {
+        if (skipped(row) || !message_.meets(start, end, folded_.flags(row))) {
             return;
         }
         const TextRun written = message_.written(start, end);
-        if (!listed_[row]) {
-            listed_[row] = true;
+        if ((folded_.flags(row) & FoldedKeywords::kShared) && atExactTwin(row, written)) {
+            return;
+        }
+        if (listed_.insert(row)) {
             firsts_.push_back({row, written});
         }
         addRun(written);
@@ -302,6 +452,41 @@ public:
     }
 
 private:
+    // Whether the message holds, exactly there, a row with an exact hit and the same letters.
+    bool atExactTwin(std::size_t row, TextRun written) {
+        if (exactByLetters_.empty()) {
+            for (const std::size_t exact : exactRows_) {
+                exactByLetters_[folded_.letters(exact)].push_back(exact);
+            }
+        }
+        auto twins = twinsOfRow_.find(row);
+        if (twins == twinsOfRow_.end()) {
+            std::vector<ExactTwin> found;
+            const auto same = exactByLetters_.find(folded_.letters(row));
+            if (same != exactByLetters_.end()) {
+                for (const std::size_t twin : same->second) {
+                    found.push_back(TwinOf(*keywords_[twin]));
+                }
+            }
+            twins = twinsOfRow_.emplace(row, std::move(found)).first;
+        }
+        const auto start = std::size_t(written.start);
+        const std::size_t size = std::size_t(message_.text().size());
+        for (const ExactTwin& twin : twins->second) {
+            if (std::size_t(written.end) - start != twin.core || start < twin.lead ||
+                start - twin.lead + twin.length > size) {
+                continue;
+            }
+            if (!hashes_) {
+                hashes_ = std::make_unique<StretchHashes>(message_.text());
+            }
+            if (hashes_->of(start - twin.lead, twin.length) == twin.hash) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     // Runs that come in the order of their ends, as the automaton finds them, are merged at
     // once; the others are sorted in at the end.
     void addRun(TextRun run) {
@@ -316,15 +501,46 @@ private:
         runs_.push_back(run);
     }
 
-    FoldedMessage& message_;
-    const std::vector<bool>& exactHit_;
-    std::vector<bool> listed_;
+    const FoldedMessage& message_;
+    const FoldedKeywords& folded_;
+    const std::vector<FieldValue>& keywords_;
+    static constexpr std::size_t kFewRows = 64;
+
+    const std::vector<std::size_t>& exactRows_;
+    RowSet exact_;
+    std::unordered_map<std::u16string_view, std::vector<std::size_t>> exactByLetters_;
+    std::unordered_map<std::size_t, std::vector<ExactTwin>> twinsOfRow_;
+    std::unique_ptr<StretchHashes> hashes_;
+    RowSet listed_;
     std::vector<NearMiss> firsts_;
     std::vector<TextRun> runs_;
     std::vector<TextRun> outOfOrder_;
 };
 
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+}  // namespace
+
+namespace {
+
+// Walks a sorted list of letters along with a scan: one past the last of them up to a letter.
+class LastBefore {
+public:
+    explicit LastBefore(const std::vector<std::size_t>& letters) : letters_(letters) {}
+
+    // Asked with i never decreasing.
+    std::size_t upTo(std::size_t i) {
+        while (next_ < letters_.size() && letters_[next_] <= i) {
+            last_ = letters_[next_++] + 1;
+        }
+        return last_;
+    }
+
+private:
+    const std::vector<std::size_t>& letters_;
+    std::size_t next_ = 0;
+    std::size_t last_ = 0;
+};
 
 }  // namespace
 
@@ -343,19 +559,32 @@ public:
         linkFailures();
     }
 
+    // Finds of keywords that are their own letters, in a stretch written exactly as its letters,
+    // are exact occurrences, whose rows the collector skips: they are not reported.
     void scan(const FoldedMessage& message, NearMissCollector& collector) const {
         const std::u16string_view letters = message.letters();
+        LastBefore changed(message.changed());
+        LastBefore dropped(message.droppedBefore());
         std::uint32_t state = 0;
         for (std::size_t i = 0; i < letters.size(); ++i) {
             state = advance(state, letters[i]);
-            for (std::uint32_t node = nodes_[state].reportFrom; node != 0;
+            const std::uint32_t reportFrom = nodes_[state].reportFrom;
+            if (reportFrom == 0) {
+                continue;
+            }
+            // The finds here start from i + 1 - deepest on.
+            const Chain chain = chains_[reportFrom];
+            const std::size_t earliest = i + 1 - chain.deepest;
+            if (!chain.changed && changed.upTo(i) <= earliest && dropped.upTo(i) <= earliest + 1) {
+                continue;
+            }
+            for (std::uint32_t node = reportFrom; node != 0;
                  node = nodes_[nodes_[node].failure].reportFrom) {
                 const Ending& ending = endings_[node];
                 const std::size_t start = i + 1 - ending.depth;
-                collector.offer(ending.row, start, i + 1, patternOf(ending.row, ending.patterned));
+                collector.offer(ending.row, start, i + 1);
                 for (std::uint32_t k = ending.moreRows; k != kNone; k = moreRows_[k].next) {
-                    const MoreRow& more = moreRows_[k];
-                    collector.offer(more.row, start, i + 1, patternOf(more.row, more.patterned));
+                    collector.offer(moreRows_[k].row, start, i + 1);
                 }
             }
         }
@@ -374,29 +603,27 @@ private:
     // The rows whose letters end at a node.
     struct Ending {
         std::uint32_t row = kNone;  // the first of them
-        std::uint32_t depth : 31 = 0;
-        std::uint32_t patterned : 1 = 0;  // that row has separators between its letters
-        std::uint32_t moreRows = kNone;   // the others, in moreRows_
+        std::uint32_t depth = 0;
+        std::uint32_t moreRows = kNone;  // the others, in moreRows_
     };
     struct MoreRow {
         std::uint32_t row;
         std::uint32_t next;
-        bool patterned;
     };
-
-    std::u32string_view patternOf(std::uint32_t row, bool patterned) const {
-        return patterned ? keywords_.pattern(row) : std::u32string_view();
-    }
+    // What a node's chain of endings holds: the depth of its deepest, and whether any of its
+    // keywords is more than its text.
+    struct Chain {
+        std::uint32_t deepest : 31 = 0;
+        std::uint32_t changed : 1 = 0;
+    };
 
     std::u16string_view lettersOf(std::uint32_t k) const { return keywords_.letters(rows_[k]); }
 
     void addEnding(Ending& node, std::uint32_t row) {
-        const bool patterned = !keywords_.pattern(row).empty();
         if (node.row == kNone) {
             node.row = row;
-            node.patterned = patterned;
         } else {
-            moreRows_.push_back({row, node.moreRows, patterned});
+            moreRows_.push_back({row, node.moreRows});
             node.moreRows = std::uint32_t(moreRows_.size() - 1);
         }
     }
@@ -470,6 +697,20 @@ private:
                 endings_[node].row != kNone ? node : nodes_[nodes_[node].failure].reportFrom;
         }
         parent_ = {};
+        chains_.assign(nodes_.size(), Chain());
+        // A failure lies nearer the root, so its chain is known before the node's.
+        for (std::uint32_t node = 1; node < nodes_.size(); ++node) {
+            const Ending& ending = endings_[node];
+            if (ending.row == kNone) {
+                continue;
+            }
+            bool changed = chains_[nodes_[nodes_[node].failure].reportFrom].changed;
+            changed |= keywords_.flags(ending.row) & FoldedKeywords::kChanged;
+            for (std::uint32_t k = ending.moreRows; k != kNone; k = moreRows_[k].next) {
+                changed |= keywords_.flags(moreRows_[k].row) & FoldedKeywords::kChanged;
+            }
+            chains_[node] = {.deepest = ending.depth, .changed = changed};
+        }
     }
 
     std::uint32_t child(std::uint32_t node, char16_t c) const {
@@ -506,6 +747,7 @@ private:
     std::vector<std::uint32_t> rows_;  // by keyword number, while building only
     std::vector<Node> nodes_;
     std::vector<Ending> endings_;  // by node
+    std::vector<Chain> chains_;    // by node, for those where keywords end
     std::vector<MoreRow> moreRows_;
     std::vector<char16_t> unit_;            // the code unit on the edge into each node
     std::vector<std::uint32_t> rootChild_;  // the root's children by code unit
@@ -543,7 +785,7 @@ void FindKeywordByKeyword(const FoldedMessage& message, const FoldedKeywords& ke
         }
         for (std::size_t at = text.find(letters); at != std::u16string_view::npos;
              at = text.find(letters, at + 1)) {
-            collector.offer(row, at, at + letters.size(), keywords.pattern(row));
+            collector.offer(row, at, at + letters.size());
         }
     }
 }
@@ -570,6 +812,11 @@ inline std::uint64_t Extend(std::uint64_t hash, char16_t unit) {
     return (hash ^ unit) * 0x100000001B3ull;
 }
 
+constexpr int kFirstPairBits = 18;
+inline std::size_t FirstPairSlot(char16_t first, char16_t second) {
+    return ((first * 0x9E3779B1u) ^ (second * 0x85EBCA77u)) >> (32 - kFirstPairBits);
+}
+
 std::uint64_t HashOf(std::u16string_view text) {
     std::uint64_t hash = kHashSeed;
     for (const char16_t c : text) {
@@ -581,7 +828,7 @@ std::uint64_t HashOf(std::u16string_view text) {
 }  // namespace
 
 NearMisses FindNearMisses(QStringView message, const std::vector<FieldValue>& keywords,
-                          const std::vector<bool>& exactHit, MatcherKind kind) {
+                          const std::vector<std::size_t>& exactRows, MatcherKind kind) {
     if (message.isEmpty()) {
         return {};
     }
@@ -589,9 +836,10 @@ NearMisses FindNearMisses(QStringView message, const std::vector<FieldValue>& ke
         kind = message.size() <= kShortMessageLimit ? MatcherKind::KeywordByKeyword
                                                     : MatcherKind::Automaton;
     }
-    const FoldedKeywords folded(keywords);
-    FoldedMessage foldedMessage(message);
-    NearMissCollector collector(foldedMessage, exactHit, keywords.size());
+    FoldedKeywords folded(keywords);
+    folded.markAllShared();
+    const FoldedMessage foldedMessage(message);
+    NearMissCollector collector(foldedMessage, folded, keywords, exactRows);
     if (kind == MatcherKind::KeywordByKeyword) {
         FindKeywordByKeyword(foldedMessage, folded, collector);
     } else {
@@ -608,7 +856,8 @@ QString NearMissLine(QStringView message, const NearMiss& nearMiss, const QStrin
 
 NearMissIndex::NearMissIndex(const std::vector<FieldValue>& keywords)
     : keywords_(std::make_unique<FoldedKeywords>(keywords)),
-      nextSameLetters_(keywords.size(), kNone) {
+      nextSameLetters_(keywords.size(), kNone),
+      longestByFirstPair_(std::size_t(1) << kFirstPairBits, 0) {
     slots_.resize(std::bit_ceil(2 * keywords.size() + 16));
     const std::size_t mask = slots_.size() - 1;
     // From the last row to the first, so that each chain runs in row order.
@@ -618,6 +867,9 @@ NearMissIndex::NearMissIndex(const std::vector<FieldValue>& keywords)
             continue;
         }
         longest_ = std::max(longest_, letters.size());
+        std::uint8_t& longestHere = longestByFirstPair_[FirstPairSlot(letters[0], letters[1])];
+        longestHere = std::uint8_t(
+            std::max<std::size_t>(longestHere, std::min<std::size_t>(letters.size(), 255)));
         const std::uint64_t hash = HashOf(letters);
         std::size_t at = hash & mask;
         while (slots_[at].firstRow != kNone &&
@@ -626,6 +878,10 @@ NearMissIndex::NearMissIndex(const std::vector<FieldValue>& keywords)
             at = (at + 1) & mask;
         }
         nextSameLetters_[row] = slots_[at].firstRow;
+        if (slots_[at].firstRow != kNone) {
+            keywords_->markShared(row);
+            keywords_->markShared(slots_[at].firstRow);
+        }
         slots_[at] = {std::uint32_t(hash >> 32), std::uint32_t(row)};
     }
 }
@@ -643,12 +899,13 @@ std::uint32_t NearMissIndex::find(std::uint64_t hash, std::u16string_view letter
     return kNone;
 }
 
-NearMisses NearMissIndex::find(QStringView message, const std::vector<bool>& exactHit) {
+NearMisses NearMissIndex::find(QStringView message, const std::vector<FieldValue>& keywords,
+                               const std::vector<std::size_t>& exactRows) {
     if (message.isEmpty()) {
         return {};
     }
-    FoldedMessage folded(message);
-    NearMissCollector collector(folded, exactHit, keywords_->size());
+    const FoldedMessage folded(message);
+    NearMissCollector collector(folded, *keywords_, keywords, exactRows);
     if (message.size() > kShortMessageLimit) {
         if (!automaton_) {
             std::vector<std::uint32_t> rows;
@@ -663,14 +920,20 @@ NearMisses NearMissIndex::find(QStringView message, const std::vector<bool>& exa
         return collector.result();
     }
     const std::u16string_view text = folded.letters();
-    for (std::size_t start = 0; start < text.size(); ++start) {
-        std::uint64_t hash = kHashSeed;
-        const std::size_t longest = std::min(longest_, text.size() - start);
-        for (std::size_t length = 1; length <= longest; ++length) {
+    for (std::size_t start = 0; start + 1 < text.size(); ++start) {
+        const std::uint8_t longestHere =
+            longestByFirstPair_[FirstPairSlot(text[start], text[start + 1])];
+        if (longestHere == 0) {
+            continue;
+        }
+        const std::size_t longest =
+            std::min(longestHere == 255 ? longest_ : longestHere, text.size() - start);
+        std::uint64_t hash = Extend(kHashSeed, text[start]);
+        for (std::size_t length = 2; length <= longest; ++length) {
             hash = Extend(hash, text[start + length - 1]);
             for (std::uint32_t row = find(hash, text.substr(start, length)); row != kNone;
                  row = nextSameLetters_[row]) {
-                collector.offer(row, start, start + length, keywords_->pattern(row));
+                collector.offer(row, start, start + length);
             }
         }
     }

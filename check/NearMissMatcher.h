@@ -2,22 +2,28 @@
 
 // Which stored keywords a message holds only in another form: its near-misses.
 //
-// Message and keywords are folded alike (TextFolding.h). A keyword's near-miss is a stretch of
-// the message whose folded code points spell the folded keyword, where up to three separators
-// may stand between any two consecutive code points of it: "免*费", "Ｗ-Ｉ-Ｎ", "中獎".
-// - Four or more code points between two of the keyword's are no near-miss; so is a letter or
-//   digit between them.
-// - The separators inside a keyword stay part of it: "免-费" must be met by a "-" (or "－")
-//   between the two, with up to three more separators on either side. The separators at its
-//   ends are left out, so that a near-miss begins and ends where the keyword's letters do; a
-//   keyword of separators only, like an empty or a Null one, never has a near-miss.
-// - A near-miss covers whole code points of the message: where one code point folds to several
-//   ("㍿" to "株式会社"), a keyword met in part of them takes the whole one.
+// Message and keywords are folded alike (TextFolding.h). A keyword's letters are its folded code
+// points that are no separators, wherever they stand in it: "免-费" and "法 轮 功" are searched as
+// "免费" and "法轮功". A keyword's near-miss is a stretch of the message whose folded letters are
+// the keyword's, where up to three separators may stand between any two of them: "免*费",
+// "Ｗ-Ｉ-Ｎ", "中獎". What keeps ordinary text from being warned:
+// - A keyword of fewer than two letters ("b" followed by a control character) has no near-miss.
+// - Four or more code points between two letters are none; neither is a letter between them.
+// - A break (、。,.;:!? and line breaks) between two letters is passed only by keywords of three
+//   or more letters: "宝马、凯迪拉克" does not hold "马凯", "法，轮，功" holds "法轮功".
+// - A keyword that begins or ends with a Latin letter or a digit is not met inside a longer run
+//   of them, as far as separators are passed: "USB" does not hold "sb", nor "SSH服务" "h服务".
+// - A near-miss where the message holds, exactly, a row with an exact hit and the same letters is
+//   that hit itself: with 中奖 and 中獎 stored, "恭喜中奖了" lists no "中奖 ≈ 中獎".
+// A near-miss covers whole code points of the message: where one code point folds to several
+// ("㍿" to "株式会社"), a keyword met in part of them takes the whole one.
 // A row is listed when it has no exact hit and at least one near-miss; the first near-miss is
 // the one that starts first, and of those the shortest.
 //
 // Searched like the exact hits: keyword by keyword, through an index of hashed folded keywords
-// kept while the rows are unchanged, or for a long message by an Aho-Corasick automaton.
+// kept while the rows are unchanged, or for a long message by an Aho-Corasick automaton. No
+// search backtracks: each costs the message's length times at most the longest keyword's for a
+// short message, and the message's length plus the finds for a long one.
 
 #include <QString>
 #include <QStringView>
@@ -46,10 +52,11 @@ struct NearMisses {
     bool operator==(const NearMisses&) const = default;
 };
 
-// exactHit[row] tells the rows with an exact hit, which are never listed; rows past its end have
-// none. A message here is as the check normalised it.
+// exactRows holds the rows with an exact hit, in row order: they are never listed, and a long
+// message's search leaves out what can only be their occurrences, so it must hold every one of
+// them. A message here is as the check normalised it.
 NearMisses FindNearMisses(QStringView message, const std::vector<FieldValue>& keywords,
-                          const std::vector<bool>& exactHit,
+                          const std::vector<std::size_t>& exactRows,
                           MatcherKind kind = MatcherKind::ByLength);
 
 // "<as written> ≈ <stored keyword>", one line of the report's near-misses.
@@ -66,7 +73,9 @@ class NearMissIndex {
 public:
     explicit NearMissIndex(const std::vector<FieldValue>& keywords);
     ~NearMissIndex();
-    NearMisses find(QStringView message, const std::vector<bool>& exactHit);
+    // The keywords are those the index was built over.
+    NearMisses find(QStringView message, const std::vector<FieldValue>& keywords,
+                    const std::vector<std::size_t>& exactRows);
 
 private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFF;
@@ -80,6 +89,10 @@ private:
     std::vector<Slot> slots_;
     std::vector<std::uint32_t> nextSameLetters_;  // the next row whose keyword folds alike
     std::size_t longest_ = 0;
+    // By a hash of the first two code units of keywords' letters: the longest letters of those
+    // keywords (255: any length), 0 for none. Every keyword has two letters at least, so a stretch
+    // whose first two code units have 0 here starts none, told with one look.
+    std::vector<std::uint8_t> longestByFirstPair_;
     std::unique_ptr<FoldedKeywordAutomaton> automaton_;
 };
 

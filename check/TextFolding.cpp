@@ -1,6 +1,9 @@
 #include "check/TextFolding.h"
 
 #include <opencc/opencc.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
 
 #include <QByteArray>
 #include <QChar>
@@ -30,42 +33,68 @@ std::u32string CodePointsOf(QStringView text) {
     return codePoints;
 }
 
-QString FullCaseFold(const QString& codePoint) {
-    const QString simple = codePoint.toCaseFolded();
-    const QString upper = simple.toUpper();
-    if (CodePointsOf(upper).size() > 1) {
-        return upper.toCaseFolded();
-    }
-    const QString lower = simple.toLower();
-    return CodePointsOf(lower).size() > 1 ? lower : simple;
+QString InternalError(const QString& what) {
+    return QStringLiteral(u"内部错误：") + what;
 }
 
-// Most code points, every plain ideograph among them, have no compatibility form and no case:
-// telling them apart cheaply keeps the QString work to a few thousand code points.
-bool NeitherDecomposesNorHasCase(char32_t c) {
-    if (QChar::decompositionTag(c) != QChar::NoDecomposition || QChar::toCaseFolded(c) != c ||
-        QChar::toUpper(c) != c || QChar::toLower(c) != c) {
-        return false;
+const icu::Normalizer2& NfkcCaseFold() {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFKCCasefoldInstance(status);
+    if (U_FAILURE(status) || normalizer == nullptr) {
+        throw RuntimeError(51, InternalError(QStringLiteral("ICU NFKC_Casefold: ") +
+                                             QString::fromLatin1(u_errorName(status))));
     }
-    const QChar::Category category = QChar::category(c);
-    return category != QChar::Letter_Uppercase && category != QChar::Letter_Lowercase &&
-           category != QChar::Letter_Titlecase;
+    return *normalizer;
 }
 
-// The compatibility form, each of its code points case folded, composed again.
-std::u32string CompatibilityCaseFold(char32_t c) {
-    if (NeitherDecomposesNorHasCase(c)) {
+// The NFKC_Casefold form of one code point; one that form removes stays itself.
+std::u32string CompatibilityCaseFold(const icu::Normalizer2& normalizer, char32_t c) {
+    if (normalizer.isInert(UChar32(c))) {
         return std::u32string(1, c);
     }
-    QString folded;
-    ForEachCodePoint(TextOf(c).normalized(QString::NormalizationForm_KC),
-                     [&](char32_t unit, qsizetype) { folded += FullCaseFold(TextOf(unit)); });
-    return CodePointsOf(folded.normalized(QString::NormalizationForm_KC));
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::UnicodeString folded = normalizer.normalize(icu::UnicodeString(UChar32(c)), status);
+    if (U_FAILURE(status)) {
+        throw RuntimeError(51, InternalError(QStringLiteral("ICU NFKC_Casefold: ") +
+                                             QString::fromLatin1(u_errorName(status))));
+    }
+    if (folded.isEmpty()) {
+        return std::u32string(1, c);
+    }
+    std::u32string codePoints;
+    for (std::int32_t i = 0; i < folded.length(); i = folded.moveIndex32(i, 1)) {
+        codePoints += char32_t(folded.char32At(i));
+    }
+    return codePoints;
 }
 
 bool IsVariationSelector(char32_t c) {
     return (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF) ||
            (c >= 0x180B && c <= 0x180D) || c == 0x180F;
+}
+
+// The punctuation that ends a clause, as folding leaves it, and the line breaks.
+bool IsBreak(char32_t c) {
+    switch (c) {
+        case u'、':
+        case u'。':
+        case u',':
+        case u'.':
+        case u';':
+        case u':':
+        case u'!':
+        case u'?':
+        case u'\n':
+        case u'\r':
+        case u'\v':
+        case u'\f':
+        case 0x85:
+        case 0x2028:
+        case 0x2029:
+            return true;
+        default:
+            return false;
+    }
 }
 
 class T2sConverter {
@@ -83,6 +112,12 @@ public:
         const QByteArray utf8 = text.toUtf8();
         char* converted =
             opencc_convert_utf8(converter_, utf8.constData(), std::size_t(utf8.size()));
+        // Taken for an empty conversion, a failure would quietly stop folding traditional
+        // characters.
+        if (converted == nullptr) {
+            throw RuntimeError(
+                51, InternalError(QStringLiteral("OpenCC: ") + QString::fromUtf8(opencc_error())));
+        }
         const QString result = QString::fromUtf8(converted);
         opencc_convert_utf8_free(converted);
         return result;
@@ -155,22 +190,33 @@ const FoldingTable& FoldingTable::Get() {
     return table;
 }
 
-bool FoldingTable::ClassifySeparator(char32_t c) {
+CodePointKind FoldingTable::Classify(char32_t c) {
+    if (u_hasBinaryProperty(UChar32(c), UCHAR_DEFAULT_IGNORABLE_CODE_POINT)) {
+        return CodePointKind::Separator;
+    }
+    if (IsBreak(c)) {
+        return CodePointKind::Break;
+    }
+    if (QChar::isDigit(c) || (QChar::isLetter(c) && QChar::script(c) == QChar::Script_Latin)) {
+        return CodePointKind::LatinOrDigit;
+    }
     if (QChar::isLetterOrNumber(c)) {
-        return false;
+        return CodePointKind::Letter;
     }
     const QChar::Category category = QChar::category(c);
     const bool combining =
         category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining;
-    return !combining || IsVariationSelector(c);
+    return combining && !IsVariationSelector(c) ? CodePointKind::Letter : CodePointKind::Separator;
 }
 
 FoldingTable::FoldingTable()
-    : start_(kTableEnd + 1, 0), separator_(kTableEnd / 64, 0), simpleForm_(65536, kLookUp) {
+    : start_(kTableEnd + 1, 0), kind_(kTableEnd), simpleForm_(65536, kLookUp) {
+    const icu::Normalizer2& normalizer = NfkcCaseFold();
     std::vector<std::u32string> forms(kTableEnd);
     for (char32_t c = 0; c < kTableEnd; ++c) {
-        separator_[c >> 6] |= std::uint64_t(ClassifySeparator(c)) << (c & 63);
-        forms[c] = QChar::isSurrogate(c) ? std::u32string(1, c) : CompatibilityCaseFold(c);
+        kind_[c] = std::uint8_t(Classify(c));
+        forms[c] =
+            QChar::isSurrogate(c) ? std::u32string(1, c) : CompatibilityCaseFold(normalizer, c);
     }
     Simplify(forms);
     for (char32_t c = 0; c < kTableEnd; ++c) {
@@ -188,7 +234,8 @@ FoldingTable::FoldingTable()
 char16_t FoldingTable::SimpleForm(std::u32string_view form) const {
     const auto letter = [this](char32_t c) { return !isSeparator(c); };
     if (std::none_of(form.begin(), form.end(), letter)) {
-        return kDropped;
+        const auto isBreak = [this](char32_t c) { return kind(c) == CodePointKind::Break; };
+        return std::any_of(form.begin(), form.end(), isBreak) ? kDroppedBreak : kDropped;
     }
     const bool single = form.size() == 1 && !QChar::requiresSurrogates(form[0]);
     return single && form[0] != kLookUp ? char16_t(form[0]) : kLookUp;
@@ -197,6 +244,10 @@ char16_t FoldingTable::SimpleForm(std::u32string_view form) const {
 std::u32string FoldedForm(char32_t codePoint) {
     const std::u32string_view form = FoldingTable::Get().changedForm(codePoint);
     return form.empty() ? std::u32string(1, codePoint) : std::u32string(form);
+}
+
+CodePointKind KindOf(char32_t codePoint) {
+    return FoldingTable::Get().kind(codePoint);
 }
 
 bool IsSeparator(char32_t codePoint) {

@@ -5,11 +5,10 @@
 //
 // Each code point is folded on its own, so that every folded code point can be traced back to
 // the one it was written as:
-// - its compatibility form (NFKC): full-width letters, digits and punctuation become half-width,
-//   ligatures and circled or styled letters become plain ones;
-// - its case folded fully: Qt folds one code point to one only ("ẞ" stays "ß"), so where the
-//   upper case of that is several code points, the fold goes through it ("ß" → "SS" → "ss"), and
-//   where the lower case is ("İ" → "i̇"), it is that; the same as Unicode's full case folding;
+// - its NFKC_Casefold form, from ICU: full-width letters, digits and punctuation become
+//   half-width, ligatures and circled or styled letters plain ones, and the case is folded fully
+//   ("ẞ" → "ss", "İ" → "i̇"). The code points that form removes, the default-ignorable ones
+//   (fillers, joiners, variation selectors, tag characters), stay as they are, as separators;
 // - its traditional Chinese form made simplified, character by character, through OpenCC's
 //   traditional-to-simplified conversion of that character alone. OpenCC converts phrases in
 //   context and tells no positions, so phrases are not used: a character that stands for several
@@ -49,16 +48,29 @@ void ForEachCodePoint(QStringView text, Visit visit) {
 // What a code point becomes; a code point that no fold changes stays itself.
 std::u32string FoldedForm(char32_t codePoint);
 
-// Whether a folded code point is a separator: one that may stand between the characters of a
-// word without making it another word. Letters, digits and the combining marks that belong to
-// letters are not; punctuation, symbols, emoji, spaces, controls and invisible characters
-// (zero-width spaces and joiners, variation selectors, byte order marks) are. A lone surrogate
-// is a separator too.
+// What a folded code point is to the search for near-misses.
+enum class CodePointKind : std::uint8_t {
+    Letter,        // a letter, digit or combining mark that is none of the below
+    LatinOrDigit,  // a Latin letter or a decimal digit: keywords of these match whole words only
+    // One that may stand between the characters of a word without making it another word:
+    // punctuation, symbols, emoji, spaces, controls, every default-ignorable code point
+    // (zero-width spaces and joiners, fillers, variation selectors, byte order marks) and a lone
+    // surrogate.
+    Separator,
+    // A separator that ends a clause or a line: 、。,.;:!? (full-width ones fold to these) and the
+    // line breaks. Only keywords of three or more letters are met across it.
+    Break,
+};
+
+CodePointKind KindOf(char32_t codePoint);
+
+// Separators and breaks alike.
 bool IsSeparator(char32_t codePoint);
 
 // Both of the above, looked up in a table worked out once for the whole program (some tens of
 // milliseconds, most of them OpenCC's) for the loops that fold whole messages. Without OpenCC's
-// table t2s.json the first use throws RuntimeError 53, and the next one tries again.
+// table t2s.json the first use throws RuntimeError 53; when OpenCC or ICU fails at its work,
+// RuntimeError 51. The next use tries again.
 class FoldingTable {
 public:
     static const FoldingTable& Get();
@@ -71,13 +83,16 @@ public:
         return {pool_.data() + start_[c], start_[c + 1] - start_[c]};
     }
 
-    bool isSeparator(char32_t c) const {
-        return c < kTableEnd ? (separator_[c >> 6] >> (c & 63)) & 1 : ClassifySeparator(c);
+    CodePointKind kind(char32_t c) const {
+        return c < kTableEnd ? CodePointKind(kind_[c]) : Classify(c);
     }
+    bool isSeparator(char32_t c) const { return kind(c) >= CodePointKind::Separator; }
 
     // What a UTF-16 code unit that is a whole code point folds to where that is simple, as it is
-    // for most: the one letter of its form, kDropped for a separator, else kLookUp.
+    // for most: the one letter of its form, kDropped for a separator, kDroppedBreak for a break,
+    // else kLookUp. Neither U+0000 nor U+0001 is ever a letter.
     static constexpr char16_t kDropped = 0;
+    static constexpr char16_t kDroppedBreak = 1;
     static constexpr char16_t kLookUp = 0xFFFF;
     char16_t simpleForm(char16_t c) const { return simpleForm_[c]; }
 
@@ -87,13 +102,13 @@ private:
     static constexpr char32_t kTableEnd = 0x40000;
 
     FoldingTable();
-    static bool ClassifySeparator(char32_t c);
+    static CodePointKind Classify(char32_t c);
     char16_t SimpleForm(std::u32string_view form) const;
 
     std::vector<std::uint32_t> start_;  // where each code point's changed form starts in the pool
     std::u32string pool_;
-    std::vector<std::uint64_t> separator_;  // one bit for each code point
-    std::vector<char16_t> simpleForm_;      // for each UTF-16 code unit
+    std::vector<std::uint8_t> kind_;    // a CodePointKind for each code point
+    std::vector<char16_t> simpleForm_;  // for each UTF-16 code unit
 };
 
 // A text folded code point by code point, with the way back to what was written.

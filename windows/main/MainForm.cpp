@@ -35,6 +35,32 @@ constexpr ControlDef<main> kControls[] = {
 constexpr qreal kMessageFontPoints = 10.5;
 const QColor kNearMissColour(204, 102, 0);  // dark orange
 
+// The stretches of the near-misses that no hit covers, so that the orange, painted last, never
+// hides a hit's red. Both lists are in text order and do not overlap within themselves.
+std::vector<TextRun> OutsideHits(const std::vector<TextRun>& nearMisses,
+                                 const std::vector<TextRun>& hits) {
+    std::vector<TextRun> outside;
+    auto hit = hits.begin();
+    for (TextRun rest : nearMisses) {
+        for (; hit != hits.end() && hit->start < rest.end; ++hit) {
+            if (hit->end <= rest.start) {
+                continue;
+            }
+            if (hit->start > rest.start) {
+                outside.push_back({rest.start, hit->start});
+            }
+            rest.start = std::max(rest.start, hit->end);
+            if (hit->end > rest.end) {
+                break;
+            }
+        }
+        if (rest.start < rest.end) {
+            outside.push_back(rest);
+        }
+    }
+    return outside;
+}
+
 }  // namespace
 
 main::main(Module1& state, QString appPath, MessageBoxes& boxes, FileDialogs& files,
@@ -187,7 +213,8 @@ void main::markInMessage(std::vector<TextRun> hits, std::vector<TextRun> nearMis
         std::min(hits.empty() ? smsmsg->text().size() : hits.front().start,
                  nearMisses.empty() ? smsmsg->text().size() : nearMisses.front().start);
     smsmsg->scrollTo(first);
-    smsmsg->setMarks(std::move(hits), std::move(nearMisses));
+    std::vector<TextRun> orange = OutsideHits(nearMisses, hits);
+    smsmsg->setMarks(std::move(hits), std::move(orange));
 }
 
 // A check that could not read the keywords leaves no verdict behind: the earlier message's
