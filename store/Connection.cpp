@@ -128,8 +128,8 @@ void Connection::Cancel() noexcept {
 void Connection::ResumeAfterCancel() noexcept {
     cancelled_ = false;
     // The engine as Cancel sees it: the connection may still be opening on another thread.
-    if (auto* sqlite = dynamic_cast<SqliteEngine*>(cancellable_.load())) {
-        sqlite->resume();
+    if (Engine* engine = cancellable_) {
+        engine->resume();
     }
 }
 
@@ -161,12 +161,6 @@ void Connection::RollbackTrans() {
 
 bool Connection::InTransaction() const {
     return engine_ && engine_->inTransaction();
-}
-
-void Connection::Cancel() noexcept {
-    if (engine_) {
-        engine_->cancel();
-    }
 }
 
 sqlite3* Connection::handle() {

@@ -48,6 +48,12 @@ enum DataErrorNumber {
     adErrCancelled = 3712,            // the user cancelled the statement while it ran
 };
 
+// What every engine says when a statement waited too long for another program's or desk's lock,
+// and when the user cancelled it. A cancel may come after a commit, so it claims nothing.
+inline const QString kListBeingChangedText =
+    QStringLiteral(u"关键字库正在被其他人修改，请稍后再试。");
+inline const QString kCancelledText = QStringLiteral(u"操作已取消。");
+
 // A prepared statement, finalized when its holder goes.
 struct StatementDeleter {
     void operator()(sqlite3_stmt* statement) const;
@@ -98,10 +104,6 @@ public:
     void RollbackTrans();
     // False also after the database ended a transaction by itself on a fatal error.
     bool InTransaction() const;
-    // Stops the statement running on the connection in another thread, which then fails with
-    // adErrCancelled. Any thread may call it, also when nothing runs.
-    void Cancel() noexcept;
-
     // Stops the statement running now on another thread, and every statement after it until
     // ResumeAfterCancel: each fails with adErrCancelled, so that an action of many statements
     // ends at once. Safe to call from any thread, also while the connection opens.

@@ -70,6 +70,8 @@ public:
     // Asks the database to stop the statement running now on another thread; that statement
     // then fails with adErrCancelled. Safe to call from any thread, and when nothing runs.
     virtual void cancel() noexcept {}
+    // Statements run again after a cancel; called before a new action, while none runs.
+    virtual void resume() noexcept {}
 };
 
 }  // namespace vorelta

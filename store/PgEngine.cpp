@@ -400,7 +400,7 @@ RuntimeError PgEngine::errorOf(PGresult* result) const {
     const QString reason = PrimaryOf(result);
     const QString where = QStringLiteral("\r\n") + serverName();
     if (code == "57014" && cancelled_) {
-        return RuntimeError(adErrCancelled, QStringLiteral(u"操作已取消。"));
+        return RuntimeError(adErrCancelled, kCancelledText);
     }
     if (code == "42501") {
         return RuntimeError(kNoPermission,
@@ -419,7 +419,7 @@ RuntimeError PgEngine::errorOf(PGresult* result) const {
                                 reason + QStringLiteral(u"）。请连接主服务器。") + where);
     }
     if (code == "55P03" || code == "40P01") {
-        return RuntimeError(kLocked, QStringLiteral(u"关键字库正在被其他人修改，请稍后再试。（") +
+        return RuntimeError(kLocked, kListBeingChangedText + QStringLiteral(u"（") +
                                          reason + QStringLiteral(u"）"));
     }
     if (code.startsWith("53")) {

@@ -61,7 +61,7 @@ public:
     // Stops the statement running now, whether it works or waits for another program's lock,
     // and every one after it until resume(): each fails with adErrCancelled.
     void cancel() noexcept override;
-    void resume() noexcept;
+    void resume() noexcept override;
 
     TextEncoding encoding() const { return encoding_; }
     // The open database for the caller's own statements: nothing kept is vouched for after.

@@ -16,7 +16,7 @@ QString DescribeResultCode(int primaryCode) {
             return QStringLiteral(u"没有访问数据库文件的权限。");
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
-            return QStringLiteral(u"关键字列表正被其他人修改，请稍后再试。");
+            return kListBeingChangedText;
         case SQLITE_NOMEM:
             return QStringLiteral(u"内存不足。");
         case SQLITE_READONLY:
@@ -84,7 +84,7 @@ RuntimeError NoCurrentRecord() {
 }
 
 RuntimeError Cancelled() {
-    return RuntimeError(adErrCancelled, QStringLiteral(u"操作已取消，关键字库没有改动。"));
+    return RuntimeError(adErrCancelled, kCancelledText);
 }
 
 Statement Prepare(sqlite3* db, const QString& sql) {

@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 using Rows = std::vector<FieldValue>;
 
 const QString kBusyReport =
-    QStringLiteral(u"实时错误 '5':\r\n\r\n关键字列表正被其他人修改，请稍后再试。");
+    QStringLiteral(u"实时错误 '5':\r\n\r\n关键字库正在被其他人修改，请稍后再试。");
 
 // Another program's write transaction on key.mdb: while it is open nobody else can read.
 class ForeignWriteLock {
@@ -140,10 +140,10 @@ TEST(BusyDatabaseTest, ThePanelsCancelEndsAWaitForALockAndLosesNothing) {
         {QStringLiteral(u"正在读取关键字…"), false, {}},  // the result label says it
         {QStringLiteral(u"正在保存关键字…"),
          true,
-         {QStringLiteral(u"操作已取消，关键字库没有改动。")}},
+         {QStringLiteral(u"操作已取消。")}},
         {QStringLiteral(u"正在删除关键字…"),
          false,
-         {QStringLiteral(u"操作已取消，关键字库没有改动。")}},
+         {QStringLiteral(u"操作已取消。")}},
     };
     const std::vector<Action> actions = Actions();
     for (std::size_t i = 0; i < actions.size(); ++i) {

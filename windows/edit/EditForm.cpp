@@ -230,7 +230,8 @@ void edit::ListKeptKeywords() {
 // rows were undone (a rollback) they are read anew. Where they still hold, as after a lock held
 // too long, they are shown as kept: reading them would only cost a second wait.
 void edit::ShowRowsAfterFailure() {
-    if (state_.KeyRecordset.KeptColumn(kKeynameField)) {
+    // After a cancel the user asked to stop waiting: what is kept shows, nothing is read anew.
+    if (state_.KeyRecordset.KeptColumn(kKeynameField) || IsCancel(std::current_exception())) {
         return;
     }
     try {
@@ -267,6 +268,9 @@ void edit::Command1_Click() {
         // them during the insert.
         RunOnStore(kStoringKeywords, [&] {
             StoreNewKeywords(state_, lines, added, refused);
+            // Stored: a cancel that came during the commit came too late to stop it, and the
+            // list still has to show the new rows.
+            state_.KeyConnection.ResumeAfterCancel();
             state_.KeyRecordset.Requery();
         });
     } catch (...) {

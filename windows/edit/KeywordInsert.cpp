@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Text.h"
+#include "windows/edit/StoreWait.h"
 
 namespace vorelta {
 
@@ -189,16 +190,6 @@ void AbandonStoredRows(Connection& connection, std::int32_t& added) {
     }
 }
 
-bool FailedByCancel(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const RuntimeError& error) {
-        return error.number() == adErrCancelled;
-    } catch (...) {
-        return false;
-    }
-}
-
 }  // namespace
 
 std::vector<QStringView> KeywordLines(QStringView text) {
@@ -227,7 +218,7 @@ void StoreNewKeywords(Module1& state, const std::vector<QStringView>& lines, std
     }
     try {
         // Also after an error: the rows stored before it stay; not after a cancel.
-        if (failure && FailedByCancel(failure)) {
+        if (failure && IsCancel(failure)) {
             AbandonStoredRows(state.KeyConnection, added);
         } else {
             CommitStoredRows(state.KeyConnection, added);

@@ -4,6 +4,7 @@
 // BusyWait, whose cancel stops the statement running on the shared connection.
 
 #include <QString>
+#include <exception>
 #include <functional>
 
 #include "store/Module1.h"
@@ -26,6 +27,16 @@ inline void WaitOnStore(Module1& state, const QString& what, const std::function
 
 inline bool IsCancel(const RuntimeError& error) {
     return error.number() == adErrCancelled;
+}
+
+inline bool IsCancel(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const RuntimeError& error) {
+        return IsCancel(error);
+    } catch (...) {
+        return false;
+    }
 }
 
 }  // namespace vorelta
