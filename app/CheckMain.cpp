@@ -269,7 +269,8 @@ int Run(const Command& command, const QString& appPath) {
             return kError;
         }
     }
-    if (!command.json) {
+    // A summary of part of the input would pass for the whole: none after an input failed.
+    if (!command.json && !failed) {
         output.write((SummaryText(counts) + u'\n').toUtf8());
     }
     if (std::fflush(stdout) != 0 || output.failed) {
