@@ -50,7 +50,8 @@ int UsableCores() {
 namespace {
 
 // JSON text of a string, quotes included. A lone surrogate, which a stored keyword may hold
-// and UTF-8 cannot, is written as its \u escape, so that nothing is lost.
+// and UTF-8 cannot, is written as its \u escape, so that nothing is lost; so are the controls,
+// U+FEFF and the line and paragraph separators.
 void AppendJsonString(QByteArray& out, QStringView text) {
     static constexpr char kHex[] = "0123456789abcdef";
     const auto escape = [&out](char16_t unit) {
@@ -65,7 +66,8 @@ void AppendJsonString(QByteArray& out, QStringView text) {
         if (c == u'"' || c == u'\\') {
             out += '\\';
             out += char(c);
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || c == 0xFEFF || c == 0x2028 || c == 0x2029) {
+            // Also what some readers take for a byte order mark or a line break.
             escape(c);
         } else if (c < 0x80) {
             out += char(c);
