@@ -3,8 +3,9 @@
 //
 //   batch_messages LIST COUNT FOLDER     (FOLDER/key.mdb and FOLDER/messages.txt)
 //
-// The messages are Chinese text from a pool of 3,000 characters with a blank now and then, and
-// one in twenty holds a keyword of the list somewhere; the same seed gives the same file.
+// The messages are the list's own characters, drawn as often as its keywords use them, with a
+// blank now and then, and one in twenty holds a whole keyword somewhere; the same seed gives the
+// same file.
 
 #include <sqlite3.h>
 
@@ -48,12 +49,22 @@ std::string Messages(const std::vector<QStringView>& keywords, long count) {
     const auto pick = [&random](std::size_t bound) {
         return std::uniform_int_distribution<std::size_t>(0, bound - 1)(random);
     };
+    // The characters as often as the keywords use them: text of the list's own words, which
+    // starts many partial matches, as real messages about the same things do.
+    std::vector<QChar> characters;
+    for (const QStringView keyword : keywords) {
+        for (const QChar c : keyword) {
+            if (!c.isSurrogate() && c != u' ') {
+                characters.push_back(c);
+            }
+        }
+    }
     std::string out;
     out.reserve(std::size_t(count) * (3 * kMessageLength + 1));
     for (long i = 0; i < count; ++i) {
         QString message;
         while (message.size() < kMessageLength) {
-            message += pick(12) == 0 ? QChar(u' ') : QChar(char16_t(0x4E00 + pick(3000)));
+            message += pick(12) == 0 ? QChar(u' ') : characters[pick(characters.size())];
         }
         if (pick(20) == 0) {
             const QStringView keyword = keywords[pick(keywords.size())];
