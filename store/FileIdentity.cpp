@@ -29,14 +29,17 @@ std::optional<FileIdentity> IdentityOf(const QString& path) {
                         Nanoseconds(info.st_ctim)};
 }
 
-// File times are stamped from a clock that advances in ticks of a few milliseconds. A time that
-// is not older than the current tick may be shared by a later write in the same tick, which
-// the file's identity would then not show: such an identity proves nothing.
+// File times are stamped in ticks: a few milliseconds on most local file systems, but a whole
+// second on ext2 and ext3, on ext4 with 128-byte inodes and on ReiserFS, and statfs does not
+// tell these apart (ext2 and ext3 share ext4's magic number). A later write in the same tick
+// could leave the identity as it is, so a time within the last second proves nothing on any
+// file system.
 bool MayChangeUnseen(const FileIdentity& identity) {
+    constexpr std::int64_t kCoarsestTickNs = 1'000'000'000;
     timespec now{};
-    clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    const std::int64_t tick = Nanoseconds(now);
-    return identity.modifiedNs >= tick || identity.changedNs >= tick;
+    clock_gettime(CLOCK_REALTIME, &now);
+    const std::int64_t tickStart = Nanoseconds(now) - kCoarsestTickNs;
+    return identity.modifiedNs > tickStart || identity.changedNs > tickStart;
 }
 
 RuntimeError FileGone(const QString& path, int error) {
@@ -47,9 +50,10 @@ RuntimeError FileGone(const QString& path, int error) {
 }
 
 bool TimesProveIdentityOn(long fileSystemType) {
-    // Local file systems that keep nanosecond times of every change, as Linux's magic numbers.
+    // Local file systems that stamp every change, as Linux's magic numbers. Most keep times in
+    // nanoseconds; those with one-second times are covered by MayChangeUnseen.
     switch (static_cast<unsigned long>(fileSystemType) & 0xFFFFFFFFu) {
-        case 0xEF53:      // ext2, ext3, ext4
+        case 0xEF53:      // ext2, ext3 (one-second times) and ext4 (one-second with small inodes)
         case 0x58465342:  // XFS
         case 0x9123683E:  // Btrfs
         case 0x01021994:  // tmpfs
@@ -57,7 +61,7 @@ bool TimesProveIdentityOn(long fileSystemType) {
         case 0x2FC12FC1:  // ZFS
         case 0xF2F52010:  // F2FS
         case 0x3153464A:  // JFS
-        case 0x52654973:  // ReiserFS
+        case 0x52654973:  // ReiserFS (one-second times)
             return true;
         default:
             return false;

@@ -26,7 +26,8 @@ struct FileIdentity {
 // The identity of the file the name holds now; errno tells why there is none.
 std::optional<FileIdentity> IdentityOf(const QString& path);
 // Whether a later write within the same tick of the file system's clock could leave the
-// identity as it is.
+// identity as it is: true while the file's times lie within the last second, the coarsest tick
+// of the file systems whose times are trusted.
 bool MayChangeUnseen(const FileIdentity& identity);
 // Whether the times of files on the file system that holds `path` prove a file unchanged:
 // true of local disks that stamp every write; false of FAT (2-second times), network shares

@@ -457,6 +457,7 @@ bool ReplaceWhole(const QByteArray& target, const struct stat* replaced, const s
 }
 
 // A file with other hard links is written where it is, so that all its names stay one file.
+// Not whole or not at all: a write that fails partway leaves the file cut short.
 bool WriteInPlace(const QByteArray& target, const std::string& bytes) {
     FileDescriptor file(::open(target.constData(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC));
     return file.valid() && WriteAndClose(file, bytes);

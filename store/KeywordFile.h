@@ -48,7 +48,8 @@ KeywordFileText ReadKeywordFile(const QString& path, qint64 sizeLimit = kKeyword
 // The file is written beside the target and put in its place only when complete, so the
 // target is either replaced whole or left as it was; the new file takes the owner, group and
 // mode of the one it replaces as far as the user may set them. A target with other hard links
-// is written where it is instead, so that all its names stay one file.
+// is the exception: it is written where it is, so that all its names stay one file, and a write
+// that fails partway (a full disk) leaves it cut short.
 //
 // Returns how many keywords reading the file back and storing its lines would not store as they
 // are now: empty ones, ones with a line break, a NUL or half of a surrogate pair in them, or a

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <functional>
 
 #include "store/FileIdentity.h"
@@ -73,6 +74,26 @@ TEST(KeptRowsRuleTest, OnlyLocalFileSystemsThatStampEveryWriteProveAFileUnchange
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TimesProveIdentityOn(c.type), c.proves) << c.name;
+    }
+}
+
+// Some trusted file systems keep one-second times: a time within the last second proves nothing.
+TEST(KeptRowsRuleTest, AFileChangedWithinTheLastSecondIsUnprovenAnywhere) {
+    const struct {
+        const char* when;
+        std::int64_t agoMs;
+        bool unproven;
+    } cases[] = {{"now", 0, true},
+                 {"0.9 s ago", 900, true},
+                 {"2 s ago", 2000, false},
+                 {"ahead of the clock", -5000, true}};
+    for (const auto& c : cases) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        const std::int64_t at =
+            std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec - c.agoMs * 1'000'000;
+        EXPECT_EQ(MayChangeUnseen(FileIdentity{1, 2, 3, at, at - 5'000'000'000}), c.unproven)
+            << c.when;
     }
 }
 

@@ -117,9 +117,11 @@ TEST(KeywordFileTest, AnExportOverAFileKeepsItsOwnerGroupModeAndNames) {
         {"another owner", [](auto& f) { return chown(f, 65534, -1); }},
         {"a second name", [](auto& f) { return link(f, f + ".link"); }, false},
     };
+    std::string notRun;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         if (c.asRoot && geteuid() != 0) {
+            notRun += std::string(notRun.empty() ? "" : ", ") + c.what;
             continue;
         }
         QTemporaryDir dir;
@@ -137,6 +139,9 @@ TEST(KeywordFileTest, AnExportOverAFileKeepsItsOwnerGroupModeAndNames) {
         for (const QString& name : names) {
             EXPECT_EQ(ReadKeywordFile(dir.filePath(name)).text, QStringLiteral(u"新"));
         }
+    }
+    if (!notRun.empty()) {
+        GTEST_SKIP() << "only root may give a file away; not run: " << notRun;
     }
 }
 
