@@ -203,6 +203,9 @@ void BusyWait::run(const std::function<void()>& work) {
 void BusyWait::showPanel() {
     panel_ = new BusyPanel(QApplication::activeWindow(), what_, [this] { cancel(); });
     panel_->show();
+    if (panelShown_) {
+        panelShown_();
+    }
     if (gPanelShown) {
         gPanelShown(*panel_);
     }

@@ -32,6 +32,9 @@ public:
     void run(const std::function<void()>& work);
     // Whether the user cancelled during the last run.
     bool cancelled() const { return cancelled_; }
+    // Called on the windows' thread when the panel shows: a wait long enough to be seen, in
+    // which the window may put away what no longer holds.
+    void whenPanelShows(std::function<void()> shown) { panelShown_ = std::move(shown); }
 
     // The seam for tests: how long a wait goes on before the panel shows (0.3 s), and a hook
     // called on the windows' thread each time the panel has been shown.
@@ -45,6 +48,7 @@ private:
 
     QString what_;
     std::function<void()> cancel_;
+    std::function<void()> panelShown_;
     BusyPanel* panel_ = nullptr;
     bool cancelled_ = false;
 };

@@ -19,9 +19,12 @@ inline const QString kOpeningKeywords = QStringLiteral(u"正在打开关键字�
 
 // Runs `work`, which may touch the shared state and nothing else, and returns once it has
 // ended, raising what it raised; a cancel makes it fail with adErrCancelled.
-inline void WaitOnStore(Module1& state, const QString& what, const std::function<void()>& work) {
+// `whenSeen` runs when the wait has lasted long enough for its panel to show.
+inline void WaitOnStore(Module1& state, const QString& what, const std::function<void()>& work,
+                        std::function<void()> whenSeen = {}) {
     state.KeyConnection.ResumeAfterCancel();
     BusyWait wait(what, [&state] { state.KeyConnection.Cancel(); });
+    wait.whenPanelShows(std::move(whenSeen));
     wait.run(work);
 }
 

@@ -161,8 +161,11 @@ void main::Command2_Click() {
     smsmsg->setMarks({});  // the last check's, when the text was already as normalised
     ScanResult result;
     try {
-        WaitOnStore(state_, kReadingKeywords,
-                    [&] { result = scanner_.Scan(state_.KeyRecordset, normalised); });
+        // A verdict on the earlier message must not stand beside this one while it waits.
+        WaitOnStore(
+            state_, kReadingKeywords,
+            [&] { result = scanner_.Scan(state_.KeyRecordset, normalised); },
+            [this] { putAwayVerdict(); });
     } catch (const RuntimeError& error) {
         showCheckFailed();
         if (IsCancel(error)) {
@@ -220,8 +223,13 @@ void main::markInMessage(std::vector<TextRun> hits, std::vector<TextRun> nearMis
 // A check that could not read the keywords leaves no verdict behind: the earlier message's
 // "clean" beside this message would pass it unchecked, and its copy button would copy it.
 void main::showCheckFailed() {
+    putAwayVerdict();
     Label2->setForeColor(kRed);
     Label2->setCaption(kCheckFailedText);
+}
+
+void main::putAwayVerdict() {
+    Label2->setCaption({});
     reportedKeywords_.clear();
     nearMissesWritten_.clear();
     nearMissKeywords_.clear();

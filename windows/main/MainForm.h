@@ -42,6 +42,7 @@ private:
     void showNearMisses(const ScanResult& result);
     void markInMessage(std::vector<TextRun> hits, std::vector<TextRun> nearMisses);
     void showCheckFailed();
+    void putAwayVerdict();
     const QString* reportedKeywordAt(int clickedLine) const;
 
     Module1& state_;
