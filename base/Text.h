@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringView>
+#include <vector>
 
 namespace vorelta {
 
@@ -32,5 +33,20 @@ struct TextRun {
     qsizetype end = 0;
     bool operator==(const TextRun&) const = default;
 };
+
+// The pieces of a text between its CR LF pairs; an empty text has none, a text ending in CR LF
+// an empty last one. A lone CR or LF stays inside its piece.
+inline std::vector<QStringView> SplitAtLineBreaks(QStringView text) {
+    std::vector<QStringView> lines;
+    if (text.isEmpty()) {
+        return lines;
+    }
+    qsizetype start = 0;
+    for (qsizetype at; (at = text.indexOf(kLineBreak, start)) >= 0; start = at + 2) {
+        lines.push_back(text.sliced(start, at - start));
+    }
+    lines.push_back(text.sliced(start));
+    return lines;
+}
 
 }  // namespace vorelta

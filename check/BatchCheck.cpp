@@ -17,16 +17,7 @@
 namespace vorelta {
 
 std::vector<QStringView> MessageLines(QStringView text) {
-    std::vector<QStringView> lines;
-    if (text.isEmpty()) {
-        return lines;
-    }
-    qsizetype start = 0;
-    for (qsizetype at; (at = text.indexOf(kLineBreak, start)) >= 0; start = at + 2) {
-        lines.push_back(text.sliced(start, at - start));
-    }
-    lines.push_back(text.sliced(start));
-    return lines;
+    return SplitAtLineBreaks(text);
 }
 
 BatchCounts& BatchCounts::operator+=(const BatchCounts& other) {

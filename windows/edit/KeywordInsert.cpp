@@ -193,16 +193,7 @@ void AbandonStoredRows(Connection& connection, std::int32_t& added) {
 }  // namespace
 
 std::vector<QStringView> KeywordLines(QStringView text) {
-    std::vector<QStringView> lines;
-    if (text.isEmpty()) {
-        return lines;
-    }
-    qsizetype start = 0;
-    for (qsizetype at; (at = text.indexOf(kLineBreak, start)) >= 0; start = at + 2) {
-        lines.push_back(text.mid(start, at - start));
-    }
-    lines.push_back(text.mid(start));
-    return lines;
+    return SplitAtLineBreaks(text);
 }
 
 void StoreNewKeywords(Module1& state, const std::vector<QStringView>& lines, std::int32_t& added,
