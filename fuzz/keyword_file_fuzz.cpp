@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include "base/Text.h"
 #include "check/BatchCheck.h"
@@ -15,10 +16,12 @@ using namespace vorelta;
 
 namespace {
 
-// On a memory file system where there is one: the export waits for the disk.
+// On a memory file system where there is one that this user may write: the export waits for the
+// disk.
 QString ExportPath() {
+    const QFileInfo memory(QStringLiteral("/dev/shm"));
     const QString folder =
-        QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+        memory.isDir() && memory.isWritable() ? memory.filePath() : QDir::tempPath();
     return folder + QStringLiteral("/vorelta-keyword-file-fuzz-%1.txt")
                         .arg(QCoreApplication::applicationPid());
 }
