@@ -40,13 +40,17 @@ public:
           slots_(std::bit_ceil(2 * rows + 16)),
           nextSameText_(rows, kNone),
           marks_(std::bit_ceil(std::clamp<std::size_t>(8 * units, 1024, kMostHashes)) / 32),
-          shift_(64 - std::countr_zero(marks_.size() * 32)) {}
+          shift_(64 - std::countr_zero(marks_.size() * 32)),
+          unitMarks_(65536 / 32) {}
 
     // Adds a row of non-empty text. Rows are added from the last to the first, so that the rows
     // of one text chain in row order. Returns the row of the same text added before, or kNone.
     std::uint32_t add(std::uint32_t row) {
         const std::u16string_view text = textOf_(row);
         longest_ = std::max(longest_, text.size());
+        unitMarks_[text[0] / 32] |=
+            std::uint64_t(text.size() == 1 ? kBeginning | kWhole : kBeginning)
+            << (2 * (text[0] % 32));
         std::uint64_t hash = kStretchHashSeed;
         for (const char16_t c : text) {
             hash = ExtendHash(hash, c);
@@ -64,6 +68,40 @@ public:
         return nextSameText_[row];
     }
 
+    // Calls found(row, length) for every row whose text begins the text and is at least `fewest`
+    // code units long, shorter texts first and the rows of one text in row order.
+    template <class Found>
+    void forEachAtStart(std::u16string_view text, std::size_t fewest, Found found) const {
+        // The first code unit is told exactly by a table small enough to stay in cache; most
+        // starts end there, the rest mostly at the second.
+        unsigned marks = unsigned(unitMarks_[text[0] / 32] >> (2 * (text[0] % 32))) & 3;
+        std::uint64_t hash = ExtendHash(kStretchHashSeed, text[0]);
+        const std::size_t longest = std::min(longest_, text.size());
+        for (std::size_t length = 1; marks & kBeginning;) {
+            if ((marks & kWhole) && length >= fewest) {
+                for (std::uint32_t row = first(hash, text.substr(0, length)); row != kNone;
+                     row = nextSameText_[row]) {
+                    found(row, length);
+                }
+            }
+            if (++length > longest) {
+                break;
+            }
+            hash = ExtendHash(hash, text[length - 1]);
+            marks = marksOf(hash);
+        }
+    }
+
+private:
+    static constexpr std::size_t kMostHashes = std::size_t(1) << 29;  // 128 MiB of marks
+    struct Slot {
+        std::uint32_t hash = 0;          // the high half of the text's hash
+        std::uint32_t firstRow = kNone;  // kNone: empty slot
+    };
+
+    TextOf textOf_;
+    std::vector<Slot> slots_;
+    std::vector<std::uint32_t> nextSameText_;
     // kBeginning and kWhole for a stretch of this hash: each is set where it is true, and for a
     // few other stretches.
     unsigned marksOf(std::uint64_t hash) const {
@@ -83,19 +121,6 @@ public:
         return kNone;
     }
 
-    std::uint32_t next(std::uint32_t row) const { return nextSameText_[row]; }
-    std::size_t longest() const { return longest_; }
-
-private:
-    static constexpr std::size_t kMostHashes = std::size_t(1) << 29;  // 128 MiB of marks
-    struct Slot {
-        std::uint32_t hash = 0;          // the high half of the text's hash
-        std::uint32_t firstRow = kNone;  // kNone: empty slot
-    };
-
-    TextOf textOf_;
-    std::vector<Slot> slots_;
-    std::vector<std::uint32_t> nextSameText_;
     void mark(std::uint64_t hash, unsigned what) {
         const std::uint64_t at = hash >> shift_;
         marks_[at / 32] |= std::uint64_t(what) << (2 * (at % 32));
@@ -103,6 +128,7 @@ private:
 
     std::vector<std::uint64_t> marks_;  // two bits a hash, by its high bits
     int shift_;
+    std::vector<std::uint64_t> unitMarks_;  // two bits a code unit, for stretches of one
     std::size_t longest_ = 0;
 };
 

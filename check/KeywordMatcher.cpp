@@ -334,25 +334,13 @@ KeywordHits KeywordIndex::match(QStringView message) const {
     const std::u16string_view text = View(message);
     std::vector<TextRun> occurrences;
     for (std::size_t start = 0; start < text.size(); ++start) {
-        const std::size_t longest = std::min(table_.longest(), text.size() - start);
-        std::uint64_t hash = kStretchHashSeed;
-        for (std::size_t length = 1; length <= longest; ++length) {
-            hash = ExtendHash(hash, text[start + length - 1]);
-            const unsigned marks = table_.marksOf(hash);
-            if (!(marks & table_.kBeginning)) {
-                break;
+        table_.forEachAtStart(text.substr(start), 1, [&](std::uint32_t row, std::size_t length) {
+            const TextRun occurrence{qsizetype(start), qsizetype(start + length)};
+            if (occurrences.empty() || occurrences.back() != occurrence) {
+                occurrences.push_back(occurrence);
             }
-            std::uint32_t row = marks & table_.kWhole
-                                    ? table_.first(hash, text.substr(start, length))
-                                    : table_.kNone;
-            if (row == table_.kNone) {
-                continue;
-            }
-            occurrences.push_back({qsizetype(start), qsizetype(start + length)});
-            for (; row != table_.kNone; row = table_.next(row)) {
-                hits.rows.push_back(row);
-            }
-        }
+            hits.rows.push_back(row);
+        });
     }
     hits.rows.insert(hits.rows.end(), emptyRows_.begin(), emptyRows_.end());
     std::sort(hits.rows.begin(), hits.rows.end());

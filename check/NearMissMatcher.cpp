@@ -122,6 +122,17 @@ private:
     std::vector<std::uint8_t> flags_;         // per row
 };
 
+// The arrays a folded message fills, kept from one message to the next by whoever checks many,
+// so that a short message's search allocates nothing.
+struct FoldingBuffers {
+    std::u16string letters;
+    std::vector<std::int32_t> starts;
+    std::vector<std::uint8_t> gaps;
+    std::vector<std::size_t> wideGapBefore;
+    std::vector<std::size_t> changed;
+    std::vector<std::size_t> droppedBefore;
+};
+
 namespace {
 
 // What stands between a letter of the message and the letter before it.
@@ -136,7 +147,17 @@ enum Gap : std::uint8_t {
 // what stands before it.
 class FoldedMessage {
 public:
-    explicit FoldedMessage(QStringView message) : message_(message) {
+    FoldedMessage(QStringView message, FoldingBuffers& buffers)
+        : message_(message),
+          letters_(buffers.letters),
+          starts_(buffers.starts),
+          gaps_(buffers.gaps),
+          wideGapBefore_(buffers.wideGapBefore),
+          changed_(buffers.changed),
+          droppedBefore_(buffers.droppedBefore) {
+        wideGapBefore_.clear();
+        changed_.clear();
+        droppedBefore_.clear();
         const FoldingTable& table = FoldingTable::Get();
         // Room for every code unit: enough unless some code point folds to more than itself.
         letters_.resize(std::size_t(message.size()));
@@ -299,13 +320,13 @@ private:
     }
 
     QStringView message_;
-    std::u16string letters_;
-    std::vector<std::int32_t> starts_;  // for each code unit of the letters: where it was written
-    std::vector<std::uint8_t> gaps_;    // for each code unit of the letters: the Gap before it
+    std::u16string& letters_;
+    std::vector<std::int32_t>& starts_;  // for each code unit of the letters: where it was written
+    std::vector<std::uint8_t>& gaps_;    // for each code unit of the letters: the Gap before it
     // The letters before which too many separators stand (the first too, harmlessly).
-    std::vector<std::size_t> wideGapBefore_;
-    std::vector<std::size_t> changed_;
-    std::vector<std::size_t> droppedBefore_;
+    std::vector<std::size_t>& wideGapBefore_;
+    std::vector<std::size_t>& changed_;
+    std::vector<std::size_t>& droppedBefore_;
 };
 
 // Hashes of every stretch of a text, from the hashes of its beginnings: polynomial, modulo the
@@ -819,7 +840,8 @@ NearMisses FindNearMisses(QStringView message, const std::vector<FieldValue>& ke
     }
     FoldedKeywords folded(keywords);
     folded.markAllShared();
-    const FoldedMessage foldedMessage(message);
+    FoldingBuffers buffers;
+    const FoldedMessage foldedMessage(message, buffers);
     NearMissCollector collector(foldedMessage, folded, keywords, exactRows);
     if (kind == MatcherKind::KeywordByKeyword) {
         FindKeywordByKeyword(foldedMessage, folded, collector);
@@ -841,7 +863,8 @@ std::u16string_view NearMissIndex::LettersOfRow::operator()(std::uint32_t row) c
 
 NearMissIndex::NearMissIndex(const std::vector<FieldValue>& keywords)
     : keywords_(std::make_unique<FoldedKeywords>(keywords)),
-      table_(keywords.size(), keywords_->units(), LettersOfRow{keywords_.get()}) {
+      table_(keywords.size(), keywords_->units(), LettersOfRow{keywords_.get()}),
+      buffers_(std::make_unique<FoldingBuffers>()) {
     for (std::size_t row = keywords.size(); row-- > 0;) {
         if (keywords_->letters(row).empty()) {
             continue;
@@ -861,7 +884,10 @@ NearMisses NearMissIndex::find(QStringView message, const std::vector<FieldValue
     if (message.isEmpty()) {
         return {};
     }
-    const FoldedMessage folded(message);
+    // A long message's arrays are not kept: they would hold its size for every message after.
+    FoldingBuffers ownBuffers;
+    const bool shortMessage = message.size() <= kShortMessageLimit;
+    const FoldedMessage folded(message, shortMessage ? *buffers_ : ownBuffers);
     NearMissCollector collector(folded, *keywords_, keywords, exactRows);
     if (message.size() > kShortMessageLimit) {
         if (!automaton_) {
@@ -879,22 +905,9 @@ NearMisses NearMissIndex::find(QStringView message, const std::vector<FieldValue
     // Every keyword has two letters at least: a stretch of one is never looked up.
     const std::u16string_view text = folded.letters();
     for (std::size_t start = 0; start + 1 < text.size(); ++start) {
-        const std::size_t longest = std::min(table_.longest(), text.size() - start);
-        std::uint64_t hash = kStretchHashSeed;
-        for (std::size_t length = 1; length <= longest; ++length) {
-            hash = ExtendHash(hash, text[start + length - 1]);
-            const unsigned marks = table_.marksOf(hash);
-            if (!(marks & table_.kBeginning)) {
-                break;
-            }
-            if (length < 2 || !(marks & table_.kWhole)) {
-                continue;
-            }
-            for (std::uint32_t row = table_.first(hash, text.substr(start, length));
-                 row != table_.kNone; row = table_.next(row)) {
-                collector.offer(row, start, start + length);
-            }
-        }
+        table_.forEachAtStart(text.substr(start), 2, [&](std::uint32_t row, std::size_t length) {
+            collector.offer(row, start, start + length);
+        });
     }
     return collector.result();
 }

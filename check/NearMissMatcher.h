@@ -65,6 +65,7 @@ QString NearMissLine(QStringView message, const NearMiss& nearMiss, const QStrin
 
 class FoldedKeywords;
 class FoldedKeywordAutomaton;
+struct FoldingBuffers;
 
 // The folded keywords, built once for a list of keywords and kept while it is unchanged. A short
 // message is looked up stretch by stretch in a hash of them, at a cost that does not grow with the
@@ -87,6 +88,7 @@ private:
     std::unique_ptr<FoldedKeywords> keywords_;
     HashedKeywords<LettersOfRow> table_;  // the rows with letters, by their letters
     std::unique_ptr<FoldedKeywordAutomaton> automaton_;
+    std::unique_ptr<FoldingBuffers> buffers_;  // the last message's, kept for the next
 };
 
 }  // namespace vorelta
