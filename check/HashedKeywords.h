@@ -29,7 +29,7 @@ class HashedKeywords {
 public:
     static constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-    // What marksOf tells of a hash.
+    // The two marks of a stretch.
     static constexpr unsigned kBeginning = 1;  // some keyword may begin with the stretch
     static constexpr unsigned kWhole = 2;      // some keyword may be the stretch
 
@@ -68,12 +68,12 @@ public:
         return nextSameText_[row];
     }
 
-    // Calls found(row, length) for every row whose text begins the text and is at least `fewest`
-    // code units long, shorter texts first and the rows of one text in row order.
+    // Calls found(row, length) for every row whose text begins the text (not empty) and is at
+    // least `fewest` code units long, shorter texts first and the rows of one text in row order.
     template <class Found>
     void forEachAtStart(std::u16string_view text, std::size_t fewest, Found found) const {
-        // The first code unit is told exactly by a table small enough to stay in cache; most
-        // starts end there, the rest mostly at the second.
+        // The first code unit is told exactly by a table small enough to stay in cache: a start
+        // whose code unit begins no keyword costs no look into the larger marks.
         unsigned marks = unsigned(unitMarks_[text[0] / 32] >> (2 * (text[0] % 32))) & 3;
         std::uint64_t hash = ExtendHash(kStretchHashSeed, text[0]);
         const std::size_t longest = std::min(longest_, text.size());
