@@ -45,39 +45,49 @@ namespace {
 // U+FEFF and the line and paragraph separators.
 void AppendJsonString(QByteArray& out, QStringView text) {
     static constexpr char kHex[] = "0123456789abcdef";
-    const auto escape = [&out](char16_t unit) {
-        out += "\\u";
+    // Written through a pointer into room for the longest form, six bytes a code unit (its \u
+    // escape): adding a byte at a time to the array costs a call each.
+    const qsizetype begin = out.size();
+    out.resize(begin + 2 + 6 * text.size());
+    char* to = out.data() + begin;
+    const auto escape = [&to](char16_t unit) {
+        *to++ = '\\';
+        *to++ = 'u';
         for (int shift = 12; shift >= 0; shift -= 4) {
-            out += kHex[(unit >> shift) & 0xF];
+            *to++ = kHex[(unit >> shift) & 0xF];
         }
     };
-    out += '"';
+    *to++ = '"';
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
         if (c == u'"' || c == u'\\') {
-            out += '\\';
-            out += char(c);
+            *to++ = '\\';
+            *to++ = char(c);
         } else if (c < 0x20 || c == 0xFEFF || c == 0x2028 || c == 0x2029) {
             // Also what some readers take for a byte order mark or a line break.
             escape(c);
         } else if (c < 0x80) {
-            out += char(c);
+            *to++ = char(c);
         } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
                    text[i + 1].isLowSurrogate()) {
-            out += text.sliced(i, 2).toUtf8();
-            ++i;
+            const char32_t point = QChar::surrogateToUcs4(c, text[++i].unicode());
+            *to++ = char(0xF0 | (point >> 18));
+            *to++ = char(0x80 | ((point >> 12) & 0x3F));
+            *to++ = char(0x80 | ((point >> 6) & 0x3F));
+            *to++ = char(0x80 | (point & 0x3F));
         } else if (QChar::isSurrogate(c)) {
             escape(c);
         } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
+            *to++ = char(0xC0 | (c >> 6));
+            *to++ = char(0x80 | (c & 0x3F));
         } else {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
+            *to++ = char(0xE0 | (c >> 12));
+            *to++ = char(0x80 | ((c >> 6) & 0x3F));
+            *to++ = char(0x80 | (c & 0x3F));
         }
     }
-    out += '"';
+    *to++ = '"';
+    out.truncate(to - out.data());
 }
 
 Verdict VerdictOf(const QString& normalised, const ScanResult& result) {
@@ -110,13 +120,21 @@ QByteArray JsonVerdict(std::int64_t line, const QString& normalised, const ScanR
                        const QString& inputName) {
     QByteArray out;
     out.reserve(64 + 3 * normalised.size());
+    AppendJsonVerdict(out, line, normalised, result, inputName);
+    return out;
+}
+
+void AppendJsonVerdict(QByteArray& out, std::int64_t line, const QString& normalised,
+                       const ScanResult& result, const QString& inputName) {
     out += '{';
     if (!inputName.isEmpty()) {
         out += "\"file\": ";
         AppendJsonString(out, inputName);
         out += ", ";
     }
-    out += "\"line\": " + QByteArray::number(line) + ", \"message\": ";
+    out += "\"line\": ";
+    out += QByteArray::number(line);
+    out += ", \"message\": ";
     AppendJsonString(out, normalised);
     out += ", \"verdict\": \"";
     out += VerdictName(VerdictOf(normalised, result));
@@ -134,7 +152,6 @@ QByteArray JsonVerdict(std::int64_t line, const QString& normalised, const ScanR
         out += '}';
     }
     out += "]}\n";
-    return out;
 }
 
 QByteArray HumanVerdict(std::int64_t line, const ScanResult& result, const QString& inputName) {
@@ -268,13 +285,16 @@ private:
 
     void checkBlock(KeywordCheck& check, std::size_t index, Block& block) const {
         const std::size_t end = std::min(lines_.size(), (index + 1) * kBlockLines);
+        block.verdicts.reserve(qsizetype(kBlockLines) * 256);  // a verdict of a short message
         for (std::size_t i = index * kBlockLines; i < end; ++i) {
             const QString normalised = NormaliseMessage(lines_[i].toString());
             const ScanResult result = check.Check(keywords_, normalised);
             const auto line = std::int64_t(i + 1);
-            block.verdicts += options_.json
-                                  ? JsonVerdict(line, normalised, result, options_.inputName)
-                                  : HumanVerdict(line, result, options_.inputName);
+            if (options_.json) {
+                AppendJsonVerdict(block.verdicts, line, normalised, result, options_.inputName);
+            } else {
+                block.verdicts += HumanVerdict(line, result, options_.inputName);
+            }
             ++block.counts.messages;
             block.counts.withHits += result.hitCount > 0 ? 1 : 0;
             block.counts.withNearMisses += result.nearMissKeywords.empty() ? 0 : 1;

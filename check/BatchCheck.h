@@ -53,6 +53,9 @@ BatchCounts CheckMessages(const std::vector<FieldValue>& keywords,
 // a message with hits and one for its near-misses (nothing for a clean message without any).
 QByteArray JsonVerdict(std::int64_t line, const QString& normalised, const ScanResult& result,
                        const QString& inputName = {});
+// The JSON verdict added to the end of out, which a batch fills with a block of them at once.
+void AppendJsonVerdict(QByteArray& out, std::int64_t line, const QString& normalised,
+                       const ScanResult& result, const QString& inputName = {});
 QByteArray HumanVerdict(std::int64_t line, const ScanResult& result, const QString& inputName = {});
 
 // The human form's last line: "共N条短信：M条含有关键字，K条另有近似关键字，E条为空。"

@@ -301,58 +301,29 @@ KeywordHits MatchWithAutomaton(QStringView message, const std::vector<FieldValue
     return hits;
 }
 
-// A hash of a text grown one code unit at a time, so that every stretch of a message starting
-// at one place is hashed in one pass.
-constexpr std::uint64_t kHashSeed = 0x9E3779B97F4A7C15ull;
-inline std::uint64_t Extend(std::uint64_t hash, char16_t unit) {
-    return (hash ^ unit) * 0x100000001B3ull;
-}
-
-std::uint64_t HashOf(QStringView text) {
-    std::uint64_t hash = kHashSeed;
-    for (const QChar c : text) {
-        hash = Extend(hash, c.unicode());
+std::size_t UnitsOf(const std::vector<FieldValue>& keywords) {
+    std::size_t units = 0;
+    for (const FieldValue& keyword : keywords) {
+        units += keyword ? std::size_t(keyword->size()) : 0;
     }
-    return hash;
+    return units;
 }
 
 }  // namespace
 
 KeywordIndex::KeywordIndex(const std::vector<FieldValue>& keywords)
-    : keywords_(keywords), nextSameRow_(keywords.size(), kNone) {
-    slots_.resize(std::bit_ceil(2 * keywords.size() + 16));
-    const std::size_t mask = slots_.size() - 1;
-    // From the last row to the first, so that each keyword's chain runs in row order.
+    : table_(keywords.size(), UnitsOf(keywords), TextOfRow{&keywords}) {
     for (std::size_t row = keywords.size(); row-- > 0;) {
-        const FieldValue& keyword = keywords[row];
-        if (!keyword) {
+        if (!keywords[row]) {
             continue;
         }
-        if (keyword->isEmpty()) {
+        if (keywords[row]->isEmpty()) {
             emptyRows_.push_back(row);
-            continue;
+        } else {
+            table_.add(std::uint32_t(row));
         }
-        longest_ = std::max(longest_, keyword->size());
-        const std::uint64_t hash = HashOf(*keyword);
-        std::size_t at = hash & mask;
-        while (slots_[at].firstRow != kNone &&
-               (slots_[at].hash != hash || *keywords[slots_[at].firstRow] != *keyword)) {
-            at = (at + 1) & mask;
-        }
-        nextSameRow_[row] = slots_[at].firstRow;
-        slots_[at] = {hash, std::uint32_t(row)};
     }
     std::reverse(emptyRows_.begin(), emptyRows_.end());
-}
-
-std::uint32_t KeywordIndex::find(std::uint64_t hash, QStringView text) const {
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = hash & mask; slots_[at].firstRow != kNone; at = (at + 1) & mask) {
-        if (slots_[at].hash == hash && QStringView(*keywords_[slots_[at].firstRow]) == text) {
-            return slots_[at].firstRow;
-        }
-    }
-    return kNone;
 }
 
 KeywordHits KeywordIndex::match(QStringView message) const {
@@ -360,21 +331,16 @@ KeywordHits KeywordIndex::match(QStringView message) const {
     if (message.isEmpty()) {
         return hits;
     }
+    const std::u16string_view text = View(message);
     std::vector<TextRun> occurrences;
-    for (qsizetype start = 0; start < message.size(); ++start) {
-        std::uint64_t hash = kHashSeed;
-        const qsizetype longest = std::min(longest_, message.size() - start);
-        for (qsizetype length = 1; length <= longest; ++length) {
-            hash = Extend(hash, message[start + length - 1].unicode());
-            std::uint32_t row = find(hash, message.sliced(start, length));
-            if (row == kNone) {
-                continue;
+    for (std::size_t start = 0; start < text.size(); ++start) {
+        table_.forEachAtStart(text.substr(start), 1, [&](std::uint32_t row, std::size_t length) {
+            const TextRun occurrence{qsizetype(start), qsizetype(start + length)};
+            if (occurrences.empty() || occurrences.back() != occurrence) {
+                occurrences.push_back(occurrence);
             }
-            occurrences.push_back({start, start + length});
-            for (; row != kNone; row = nextSameRow_[row]) {
-                hits.rows.push_back(row);
-            }
-        }
+            hits.rows.push_back(row);
+        });
     }
     hits.rows.insert(hits.rows.end(), emptyRows_.begin(), emptyRows_.end());
     std::sort(hits.rows.begin(), hits.rows.end());

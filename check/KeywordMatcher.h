@@ -19,6 +19,7 @@
 
 #include "base/FieldValue.h"
 #include "base/Text.h"
+#include "check/HashedKeywords.h"
 
 namespace vorelta {
 
@@ -39,27 +40,26 @@ struct KeywordHits {
 KeywordHits MatchKeywords(QStringView message, const std::vector<FieldValue>& keywords,
                           MatcherKind kind = MatcherKind::ByLength);
 
-// The keywords laid out for looking up every stretch of a message: a message of m code units
-// costs about m times the longest keyword's length, however many keywords there are. Built once
-// for a list of keywords, it answers short messages in microseconds.
+// The keywords laid out for looking up every stretch of a message (HashedKeywords.h): a message
+// of m code units costs about m times the longest beginning of a keyword that it holds at one
+// place, however many keywords there are. Built once for a list of keywords, it answers short
+// messages in microseconds. Holds a reference to the list.
 class KeywordIndex {
 public:
     explicit KeywordIndex(const std::vector<FieldValue>& keywords);
     KeywordHits match(QStringView message) const;
 
 private:
-    static constexpr std::uint32_t kNone = 0xFFFFFFFF;
-    struct Slot {
-        std::uint64_t hash = 0;
-        std::uint32_t firstRow = kNone;  // kNone: empty slot
+    struct TextOfRow {
+        const std::vector<FieldValue>* keywords;
+        std::u16string_view operator()(std::uint32_t row) const {
+            const QStringView keyword = *(*keywords)[row];
+            return {keyword.utf16(), std::size_t(keyword.size())};
+        }
     };
-    std::uint32_t find(std::uint64_t hash, QStringView text) const;
 
-    const std::vector<FieldValue>& keywords_;
-    std::vector<Slot> slots_;
-    std::vector<std::uint32_t> nextSameRow_;  // the next row of the same keyword
-    std::vector<std::size_t> emptyRows_;      // hits of every message
-    qsizetype longest_ = 0;
+    HashedKeywords<TextOfRow> table_;
+    std::vector<std::size_t> emptyRows_;  // hits of every message
 };
 
 }  // namespace vorelta

@@ -1,5 +1,6 @@
 #include "check/MessageCheck.h"
 
+#include <algorithm>
 #include <future>
 #include <system_error>
 
@@ -18,6 +19,11 @@ QString OverLimitText(qsizetype length) {
 }
 
 QString NormaliseMessage(const QString& message) {
+    // Most messages hold no blank and no line break: they are kept as they are, without a copy.
+    if (std::none_of(message.begin(), message.end(),
+                     [](QChar c) { return c == kBlank || c == u'\r'; })) {
+        return message;
+    }
     QString normalised = TrimBlanks(message).toString();
     normalised.remove(kLineBreak);
     normalised.remove(QChar(kBlank));

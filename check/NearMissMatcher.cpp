@@ -80,6 +80,7 @@ public:
     }
 
     std::size_t size() const { return letterStart_.size() - 1; }
+    std::size_t units() const { return letters_.size(); }
 
     // Empty: the row never has a near-miss.
     std::u16string_view letters(std::size_t row) const {
@@ -121,6 +122,17 @@ private:
     std::vector<std::uint8_t> flags_;         // per row
 };
 
+// The arrays a folded message fills, kept from one message to the next by whoever checks many,
+// so that a short message's search allocates nothing.
+struct FoldingBuffers {
+    std::u16string letters;
+    std::vector<std::int32_t> starts;
+    std::vector<std::uint8_t> gaps;
+    std::vector<std::size_t> wideGapBefore;
+    std::vector<std::size_t> changed;
+    std::vector<std::size_t> droppedBefore;
+};
+
 namespace {
 
 // What stands between a letter of the message and the letter before it.
@@ -135,7 +147,17 @@ enum Gap : std::uint8_t {
 // what stands before it.
 class FoldedMessage {
 public:
-    explicit FoldedMessage(QStringView message) : message_(message) {
+    FoldedMessage(QStringView message, FoldingBuffers& buffers)
+        : message_(message),
+          letters_(buffers.letters),
+          starts_(buffers.starts),
+          gaps_(buffers.gaps),
+          wideGapBefore_(buffers.wideGapBefore),
+          changed_(buffers.changed),
+          droppedBefore_(buffers.droppedBefore) {
+        wideGapBefore_.clear();
+        changed_.clear();
+        droppedBefore_.clear();
         const FoldingTable& table = FoldingTable::Get();
         // Room for every code unit: enough unless some code point folds to more than itself.
         letters_.resize(std::size_t(message.size()));
@@ -298,13 +320,13 @@ private:
     }
 
     QStringView message_;
-    std::u16string letters_;
-    std::vector<std::int32_t> starts_;  // for each code unit of the letters: where it was written
-    std::vector<std::uint8_t> gaps_;    // for each code unit of the letters: the Gap before it
+    std::u16string& letters_;
+    std::vector<std::int32_t>& starts_;  // for each code unit of the letters: where it was written
+    std::vector<std::uint8_t>& gaps_;    // for each code unit of the letters: the Gap before it
     // The letters before which too many separators stand (the first too, harmlessly).
-    std::vector<std::size_t> wideGapBefore_;
-    std::vector<std::size_t> changed_;
-    std::vector<std::size_t> droppedBefore_;
+    std::vector<std::size_t>& wideGapBefore_;
+    std::vector<std::size_t>& changed_;
+    std::vector<std::size_t>& droppedBefore_;
 };
 
 // Hashes of every stretch of a text, from the hashes of its beginnings: polynomial, modulo the
@@ -805,26 +827,6 @@ void FindWithAutomaton(const FoldedMessage& message, const FoldedKeywords& keywo
     FoldedKeywordAutomaton(keywords, std::move(rows)).scan(message, collector);
 }
 
-// A hash of a text grown one code unit at a time, so that every stretch of the letters starting
-// at one place is hashed in one pass.
-constexpr std::uint64_t kHashSeed = 0x9E3779B97F4A7C15ull;
-inline std::uint64_t Extend(std::uint64_t hash, char16_t unit) {
-    return (hash ^ unit) * 0x100000001B3ull;
-}
-
-constexpr int kFirstPairBits = 18;
-inline std::size_t FirstPairSlot(char16_t first, char16_t second) {
-    return ((first * 0x9E3779B1u) ^ (second * 0x85EBCA77u)) >> (32 - kFirstPairBits);
-}
-
-std::uint64_t HashOf(std::u16string_view text) {
-    std::uint64_t hash = kHashSeed;
-    for (const char16_t c : text) {
-        hash = Extend(hash, c);
-    }
-    return hash;
-}
-
 }  // namespace
 
 NearMisses FindNearMisses(QStringView message, const std::vector<FieldValue>& keywords,
@@ -838,7 +840,8 @@ NearMisses FindNearMisses(QStringView message, const std::vector<FieldValue>& ke
     }
     FoldedKeywords folded(keywords);
     folded.markAllShared();
-    const FoldedMessage foldedMessage(message);
+    FoldingBuffers buffers;
+    const FoldedMessage foldedMessage(message, buffers);
     NearMissCollector collector(foldedMessage, folded, keywords, exactRows);
     if (kind == MatcherKind::KeywordByKeyword) {
         FindKeywordByKeyword(foldedMessage, folded, collector);
@@ -854,57 +857,37 @@ QString NearMissLine(QStringView message, const NearMiss& nearMiss, const QStrin
            QStringLiteral(u" ≈ ") + keyword;
 }
 
+std::u16string_view NearMissIndex::LettersOfRow::operator()(std::uint32_t row) const {
+    return keywords->letters(row);
+}
+
 NearMissIndex::NearMissIndex(const std::vector<FieldValue>& keywords)
     : keywords_(std::make_unique<FoldedKeywords>(keywords)),
-      nextSameLetters_(keywords.size(), kNone),
-      longestByFirstPair_(std::size_t(1) << kFirstPairBits, 0) {
-    slots_.resize(std::bit_ceil(2 * keywords.size() + 16));
-    const std::size_t mask = slots_.size() - 1;
-    // From the last row to the first, so that each chain runs in row order.
+      table_(keywords.size(), keywords_->units(), LettersOfRow{keywords_.get()}),
+      buffers_(std::make_unique<FoldingBuffers>()) {
     for (std::size_t row = keywords.size(); row-- > 0;) {
-        const std::u16string_view letters = keywords_->letters(row);
-        if (letters.empty()) {
+        if (keywords_->letters(row).empty()) {
             continue;
         }
-        longest_ = std::max(longest_, letters.size());
-        std::uint8_t& longestHere = longestByFirstPair_[FirstPairSlot(letters[0], letters[1])];
-        longestHere = std::uint8_t(
-            std::max<std::size_t>(longestHere, std::min<std::size_t>(letters.size(), 255)));
-        const std::uint64_t hash = HashOf(letters);
-        std::size_t at = hash & mask;
-        while (slots_[at].firstRow != kNone &&
-               (slots_[at].hash != std::uint32_t(hash >> 32) ||
-                keywords_->letters(slots_[at].firstRow) != letters)) {
-            at = (at + 1) & mask;
-        }
-        nextSameLetters_[row] = slots_[at].firstRow;
-        if (slots_[at].firstRow != kNone) {
+        const std::uint32_t sameLetters = table_.add(std::uint32_t(row));
+        if (sameLetters != table_.kNone) {
             keywords_->markShared(row);
-            keywords_->markShared(slots_[at].firstRow);
+            keywords_->markShared(sameLetters);
         }
-        slots_[at] = {std::uint32_t(hash >> 32), std::uint32_t(row)};
     }
 }
 
 NearMissIndex::~NearMissIndex() = default;
-
-std::uint32_t NearMissIndex::find(std::uint64_t hash, std::u16string_view letters) const {
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = hash & mask; slots_[at].firstRow != kNone; at = (at + 1) & mask) {
-        if (slots_[at].hash == std::uint32_t(hash >> 32) &&
-            keywords_->letters(slots_[at].firstRow) == letters) {
-            return slots_[at].firstRow;
-        }
-    }
-    return kNone;
-}
 
 NearMisses NearMissIndex::find(QStringView message, const std::vector<FieldValue>& keywords,
                                const std::vector<std::size_t>& exactRows) {
     if (message.isEmpty()) {
         return {};
     }
-    const FoldedMessage folded(message);
+    // A long message's arrays are not kept: they would hold its size for every message after.
+    FoldingBuffers ownBuffers;
+    const bool shortMessage = message.size() <= kShortMessageLimit;
+    const FoldedMessage folded(message, shortMessage ? *buffers_ : ownBuffers);
     NearMissCollector collector(folded, *keywords_, keywords, exactRows);
     if (message.size() > kShortMessageLimit) {
         if (!automaton_) {
@@ -919,23 +902,12 @@ NearMisses NearMissIndex::find(QStringView message, const std::vector<FieldValue
         automaton_->scan(folded, collector);
         return collector.result();
     }
+    // Every keyword has two letters at least: a stretch of one is never looked up.
     const std::u16string_view text = folded.letters();
     for (std::size_t start = 0; start + 1 < text.size(); ++start) {
-        const std::uint8_t longestHere =
-            longestByFirstPair_[FirstPairSlot(text[start], text[start + 1])];
-        if (longestHere == 0) {
-            continue;
-        }
-        const std::size_t longest =
-            std::min(longestHere == 255 ? longest_ : longestHere, text.size() - start);
-        std::uint64_t hash = Extend(kHashSeed, text[start]);
-        for (std::size_t length = 2; length <= longest; ++length) {
-            hash = Extend(hash, text[start + length - 1]);
-            for (std::uint32_t row = find(hash, text.substr(start, length)); row != kNone;
-                 row = nextSameLetters_[row]) {
-                collector.offer(row, start, start + length);
-            }
-        }
+        table_.forEachAtStart(text.substr(start), 2, [&](std::uint32_t row, std::size_t length) {
+            collector.offer(row, start, start + length);
+        });
     }
     return collector.result();
 }

@@ -34,6 +34,7 @@
 
 #include "base/FieldValue.h"
 #include "base/Text.h"
+#include "check/HashedKeywords.h"
 #include "check/KeywordMatcher.h"
 
 namespace vorelta {
@@ -64,6 +65,7 @@ QString NearMissLine(QStringView message, const NearMiss& nearMiss, const QStrin
 
 class FoldedKeywords;
 class FoldedKeywordAutomaton;
+struct FoldingBuffers;
 
 // The folded keywords, built once for a list of keywords and kept while it is unchanged. A short
 // message is looked up stretch by stretch in a hash of them, at a cost that does not grow with the
@@ -78,22 +80,15 @@ public:
                     const std::vector<std::size_t>& exactRows);
 
 private:
-    static constexpr std::uint32_t kNone = 0xFFFFFFFF;
-    struct Slot {
-        std::uint32_t hash = 0;
-        std::uint32_t firstRow = kNone;  // kNone: empty slot
+    struct LettersOfRow {
+        const FoldedKeywords* keywords;
+        std::u16string_view operator()(std::uint32_t row) const;
     };
-    std::uint32_t find(std::uint64_t hash, std::u16string_view letters) const;
 
     std::unique_ptr<FoldedKeywords> keywords_;
-    std::vector<Slot> slots_;
-    std::vector<std::uint32_t> nextSameLetters_;  // the next row whose keyword folds alike
-    std::size_t longest_ = 0;
-    // By a hash of the first two code units of keywords' letters: the longest letters of those
-    // keywords (255: any length), 0 for none. Every keyword has two letters at least, so a stretch
-    // whose first two code units have 0 here starts none, told with one look.
-    std::vector<std::uint8_t> longestByFirstPair_;
+    HashedKeywords<LettersOfRow> table_;  // the rows with letters, by their letters
     std::unique_ptr<FoldedKeywordAutomaton> automaton_;
+    std::unique_ptr<FoldingBuffers> buffers_;  // the last message's, kept for the next
 };
 
 }  // namespace vorelta
