@@ -27,6 +27,7 @@
 #include "bench/BareFloors.h"
 #include "bench/BenchRun.h"
 #include "store/Module1.h"
+#include "store/SqliteEngine.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/RecordingMessageBoxes.h"
 #include "windows/edit/EditForm.h"
@@ -85,7 +86,7 @@ void BareInsert(benchmark::State& state) {
         state.PauseTiming();
         Program program;
         state.ResumeTiming();
-        bench::InsertLinesBare(program.state.KeyConnection.handle(), TheWorkload().typedLines);
+        bench::InsertLinesBare(SqliteHandle(program.state.KeyConnection), TheWorkload().typedLines);
     }
 }
 
@@ -122,7 +123,7 @@ void StoreKeywords(benchmark::State& state) {
 
 void BareRead(benchmark::State& state) {
     Program program;
-    sqlite3* db = program.state.KeyConnection.handle();
+    sqlite3* db = SqliteHandle(program.state.KeyConnection);
     for (auto _ : state) {
         QStringList keywords;
         sqlite3_stmt* select = nullptr;

@@ -1,7 +1,7 @@
 #include "store/Engine.h"
 #include "store/PgEngine.h"
 #include "store/SqliteEngine.h"
-#include "store/SqliteStatement.h"
+#include "store/StoreErrors.h"
 
 namespace vorelta {
 
@@ -89,11 +89,8 @@ void Connection::Open(const QString& connectionString, const QString& /*userId*/
     if (settings.provider.compare(u"PostgreSQL", Qt::CaseInsensitive) == 0) {
         engine_ = std::make_unique<PgEngine>(settings.dataSource);
     } else {
-        auto sqlite =
-            std::make_unique<SqliteEngine>(settings.dataSource, IsReadOnlyMode(settings.mode),
-                                           BusyTimeoutOf(settings.busyTimeout));
-        sqlite_ = sqlite.get();
-        engine_ = std::move(sqlite);
+        engine_ = std::make_unique<SqliteEngine>(settings.dataSource, IsReadOnlyMode(settings.mode),
+                                                 BusyTimeoutOf(settings.busyTimeout));
     }
     cancellable_ = engine_.get();
     // A cancel that came while the database was being opened stops what follows.
@@ -163,11 +160,8 @@ bool Connection::InTransaction() const {
     return engine_ && engine_->inTransaction();
 }
 
-sqlite3* Connection::handle() {
-    if (!sqlite_) {
-        throw ObjectClosed();
-    }
-    return sqlite_->handle();
+Engine& Connection::OpenEngine() {
+    return engine();
 }
 
 }  // namespace vorelta

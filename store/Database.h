@@ -1,7 +1,7 @@
 #pragma once
 
 // Connection and recordset, with the operations the windows use, over the engine the
-// connection string names (store/Engine.h): SQLite's key.mdb.
+// connection string names (store/Engine.h): a SQLite file such as key.mdb, or a PostgreSQL server.
 //
 // A keyset recordset reads every row of its statement when it opens and then lets go of the
 // database, so no statement stays open while the program waits for the user: another program
@@ -21,9 +21,6 @@
 #include "base/RuntimeError.h"
 #include "store/FileIdentity.h"
 #include "store/KeptRows.h"
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace vorelta {
 
@@ -54,17 +51,7 @@ inline const QString kListBeingChangedText =
     QStringLiteral(u"关键字库正在被其他人修改，请稍后再试。");
 inline const QString kCancelledText = QStringLiteral(u"操作已取消。");
 
-// A prepared statement, finalized when its holder goes.
-struct StatementDeleter {
-    void operator()(sqlite3_stmt* statement) const;
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
-
-// How the database stores text; text is bound and read in that form, so nothing is converted.
-enum class TextEncoding { Utf8, Utf16 };
-
 class Engine;
-class SqliteEngine;
 
 class Connection {
 public:
@@ -113,17 +100,15 @@ public:
     // Raises adErrCancelled once Cancel has been called; called between statements.
     void StopIfCancelled() const;
 
-    // The open SQLite database, for statements of the caller's own; raises an error when the
-    // connection is not open on one. What is done through it is not seen by the store: every
-    // row kept so far is read anew.
-    sqlite3* handle();
+    // The engine the connection is open on, for tools that speak its database's own language
+    // (SqliteHandle in store/SqliteEngine.h); raises an error while the connection is closed.
+    Engine& OpenEngine();
 
 private:
     friend class Recordset;
     Engine& engine() const;
 
     std::unique_ptr<Engine> engine_;
-    SqliteEngine* sqlite_ = nullptr;  // the engine, when it is SQLite's
     // For Cancel on another thread: the engine once it is open, and whether a cancel came.
     std::atomic<Engine*> cancellable_{nullptr};
     std::atomic<bool> cancelled_{false};

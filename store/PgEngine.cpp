@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "store/SourceSql.h"
-#include "store/SqliteStatement.h"
+#include "store/StoreErrors.h"
 
 namespace vorelta {
 

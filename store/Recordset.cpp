@@ -2,7 +2,7 @@
 
 #include "store/Database.h"
 #include "store/Engine.h"
-#include "store/SqliteStatement.h"
+#include "store/StoreErrors.h"
 
 namespace vorelta {
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "store/Database.h"
+#include "store/SqliteStatement.h"
 
 namespace vorelta {
 

@@ -319,6 +319,14 @@ sqlite3* SqliteEngine::handle() {
     return open;
 }
 
+sqlite3* SqliteHandle(Connection& connection) {
+    auto* sqlite = dynamic_cast<SqliteEngine*>(&connection.OpenEngine());
+    if (!sqlite) {
+        throw ObjectClosed();
+    }
+    return sqlite->handle();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Sources
 

@@ -18,6 +18,7 @@
 
 #include "store/Engine.h"
 #include "store/FileIdentity.h"
+#include "store/SqliteStatement.h"
 
 namespace vorelta {
 
@@ -125,5 +126,10 @@ private:
     std::condition_variable cancelSignal_;             // wakes a lock wait at a cancel
     std::chrono::steady_clock::time_point waitStart_;  // of the lock wait under way
 };
+
+// The open SQLite database of a connection, for statements of the caller's own; raises an error
+// when the connection is not open on one. What is done through it is not seen by the store:
+// every row kept so far is read anew.
+sqlite3* SqliteHandle(Connection& connection);
 
 }  // namespace vorelta

@@ -4,21 +4,29 @@
 // encoding so that SQLite converts nothing, and SQLite's result codes as errors in words.
 
 #include <QString>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "store/Database.h"
+#include "store/StoreErrors.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
 
 namespace vorelta {
 
+// A prepared statement, finalized when its holder goes.
+struct StatementDeleter {
+    void operator()(sqlite3_stmt* statement) const;
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
+// How the database stores text; text is bound and read in that form, so nothing is converted.
+enum class TextEncoding { Utf8, Utf16 };
+
 // SQLite's result code as the runtime error the user is shown; `db` gives the detail, if any.
 RuntimeError SqliteError(sqlite3* db, int resultCode);
-RuntimeError ObjectClosed();
-RuntimeError ObjectOpen();
-RuntimeError RowGone();
-RuntimeError NoCurrentRecord();
-// The user cancelled the statement, or the action it belonged to.
-RuntimeError Cancelled();
 
 Statement Prepare(sqlite3* db, const QString& sql);
 // Binds the text in the database's own encoding. The bytes are kept in `bytes`, which must

@@ -9,6 +9,7 @@
 #include <functional>
 #include <thread>
 
+#include "store/SqliteEngine.h"
 #include "tests/faults/FaultSession.h"
 #include "toolkit/BusyWait.h"
 
@@ -195,7 +196,7 @@ TEST(BusyDatabaseTest, ALockHeldPastTheWaitCostsOneWaitPerAction) {
         FaultSession s;
         s.startUp({kStored});
         int waits = 0;
-        sqlite3_busy_handler(s.state.KeyConnection.handle(), CountWaits, &waits);
+        sqlite3_busy_handler(SqliteHandle(s.state.KeyConnection), CountWaits, &waits);
         {
             ForeignWriteLock lock(s.dir.keyDatabase());
             action.run(s);
@@ -212,7 +213,7 @@ TEST(BusyDatabaseTest, AReaderHeldPastTheWaitCostsABulkInsertOneWaitAndStoresNot
     FaultSession s;
     s.startUp({kStored});
     int waits = 0;
-    sqlite3_busy_handler(s.state.KeyConnection.handle(), CountWaits, &waits);
+    sqlite3_busy_handler(SqliteHandle(s.state.KeyConnection), CountWaits, &waits);
     QStringList lines;  // far more than SQLite's page cache holds
     for (int i = 0; i < 40000; ++i) {
         lines << QStringLiteral(u"新关键字%1").arg(i).leftJustified(60, u'长');

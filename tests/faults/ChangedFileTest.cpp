@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "store/SqliteEngine.h"
 #include "tests/faults/FaultSession.h"
 #include "tests/support/RowByRowScan.h"
 
@@ -130,7 +131,7 @@ void RenamedOverDuringCommit(FaultSession& s) {
     static QString incoming, keyDatabase;
     incoming = ListIn(s.dir, "incoming.mdb", {kNew});
     keyDatabase = s.dir.keyDatabase();
-    sqlite3* db = s.state.KeyConnection.handle();
+    sqlite3* db = SqliteHandle(s.state.KeyConnection);
     sqlite3_commit_hook(
         db, [](void*) { return RenameOver(incoming, keyDatabase), 0; }, nullptr);
     s.insert(QStringLiteral(u"存不进\r\n也存不进"));
@@ -203,7 +204,7 @@ TEST(ChangedFileTest, AfterAnyChangeByAnotherProgramTheKeptKeywordsAnswerAsAFres
          }},
         {"own DDL through the raw handle",
          [](FaultSession& s) {
-             sqlite3_exec(s.state.KeyConnection.handle(),
+             sqlite3_exec(SqliteHandle(s.state.KeyConnection),
                           "drop table keys; create table keys (keyname text)", nullptr, nullptr,
                           nullptr);
          }},
