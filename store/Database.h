@@ -1,7 +1,8 @@
 #pragma once
 
 // Connection and recordset, with the operations the windows use, over the engine the
-// connection string names (store/Engine.h): a SQLite file such as key.mdb, or a PostgreSQL server.
+// connection string names (store/Engine.h): a SQLite file such as key.mdb, or a PostgreSQL
+// server.
 //
 // A keyset recordset reads every row of its statement when it opens and then lets go of the
 // database, so no statement stays open while the program waits for the user: another program
