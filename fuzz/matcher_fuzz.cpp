@@ -18,18 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    const bool lengthen = data[0] & 1;
-    const QStringList pieces = fuzz::Utf16Units(data + 1, size - 1).split(QChar(u'\x01'));
-    QString message = pieces.front();
-    if (lengthen && !message.isEmpty()) {
-        while (message.size() <= kShortMessageLimit) {
-            message += message;
-        }
-    }
-    std::vector<FieldValue> keywords;
-    for (qsizetype i = 1; i < pieces.size(); ++i) {
-        keywords.push_back(pieces[i] == QStringView(u"\x02") ? FieldValue() : pieces[i]);
-    }
+    const auto [message, keywords] = fuzz::SplitMessageAndKeywords(data, size, kShortMessageLimit);
     const KeywordHits expected = {test::RowByRowHits(message, keywords),
                                   test::RowByRowRuns(message, keywords)};
     for (const MatcherKind kind :
