@@ -146,46 +146,13 @@ private:
                    std::vector<std::uint32_t>& endNode) {
         parent_.assign(1, 0);
         unit_.assign(1, 0);
-        std::vector<std::uint32_t> at(keywords.size(), 0);  // each keyword's node so far
-        std::vector<std::uint32_t> active(keywords.size());
-        for (std::uint32_t k = 0; k < active.size(); ++k) {
-            active[k] = k;
-        }
-        std::vector<std::uint32_t> next;
-        std::vector<std::uint64_t> keys;
-        std::vector<std::uint64_t> scratch;
-        // `active` holds the keywords longer than `depth`, grouped by their node, in node order.
-        for (std::size_t depth = 0; !active.empty(); ++depth) {
-            keys.resize(active.size());
-            for (std::size_t i = 0; i < active.size(); ++i) {
-                keys[i] = std::uint64_t(keywords[active[i]][depth]) << 32 | active[i];
-            }
-            next.clear();
-            for (std::size_t runStart = 0; runStart < active.size();) {
-                const std::uint32_t parent = at[active[runStart]];
-                std::size_t runEnd = runStart + 1;
-                while (runEnd < active.size() && at[active[runEnd]] == parent) {
-                    ++runEnd;
-                }
-                SortByUnit(keys.data() + runStart, keys.data() + runEnd, scratch);
-                for (std::size_t i = runStart; i < runEnd; ++i) {
-                    const auto k = std::uint32_t(keys[i]);
-                    const auto unit = char16_t(keys[i] >> 32);
-                    if (i == runStart || unit != char16_t(keys[i - 1] >> 32)) {
-                        parent_.push_back(parent);
-                        unit_.push_back(unit);
-                    }
-                    at[k] = std::uint32_t(unit_.size() - 1);
-                    if (keywords[k].size() == depth + 1) {
-                        endNode[k] = at[k];
-                    } else {
-                        next.push_back(k);
-                    }
-                }
-                runStart = runEnd;
-            }
-            active.swap(next);
-        }
+        BuildTrieByLevels(
+            std::uint32_t(keywords.size()), [&](std::uint32_t k) { return keywords[k]; },
+            [&](std::uint32_t parent, char16_t unit, std::uint32_t) {
+                parent_.push_back(parent);
+                unit_.push_back(unit);
+            },
+            [&](std::uint32_t k, std::uint32_t node) { endNode[k] = node; });
         // Children follow their parents in parent order, so counting them places them all.
         firstChild_.assign(unit_.size() + 1, 0);
         for (std::size_t node = 1; node < parent_.size(); ++node) {

@@ -655,48 +655,15 @@ private:
         unit_.assign(1, 0);
         nodes_.assign(1, Node());
         endings_.assign(1, Ending());
-        std::vector<std::uint32_t> at(rows_.size(), 0);  // each keyword's node so far
-        std::vector<std::uint32_t> active(rows_.size());
-        for (std::uint32_t k = 0; k < active.size(); ++k) {
-            active[k] = k;
-        }
-        std::vector<std::uint32_t> next;
-        std::vector<std::uint64_t> keys;
-        std::vector<std::uint64_t> scratch;
-        // `active` holds the keywords longer than `depth`, grouped by their node, in node order.
-        for (std::uint32_t depth = 0; !active.empty(); ++depth) {
-            keys.resize(active.size());
-            for (std::size_t i = 0; i < active.size(); ++i) {
-                keys[i] = std::uint64_t(lettersOf(active[i])[depth]) << 32 | active[i];
-            }
-            next.clear();
-            for (std::size_t groupStart = 0; groupStart < active.size();) {
-                const std::uint32_t node = at[active[groupStart]];
-                std::size_t groupEnd = groupStart + 1;
-                while (groupEnd < active.size() && at[active[groupEnd]] == node) {
-                    ++groupEnd;
-                }
-                SortByUnit(keys.data() + groupStart, keys.data() + groupEnd, scratch);
-                for (std::size_t i = groupStart; i < groupEnd; ++i) {
-                    const auto k = std::uint32_t(keys[i]);
-                    const auto unit = char16_t(keys[i] >> 32);
-                    if (i == groupStart || unit != char16_t(keys[i - 1] >> 32)) {
-                        parent.push_back(node);
-                        unit_.push_back(unit);
-                        nodes_.push_back({});
-                        endings_.push_back({.depth = depth + 1});
-                    }
-                    at[k] = std::uint32_t(unit_.size() - 1);
-                    if (lettersOf(k).size() == depth + 1) {
-                        addEnding(endings_[at[k]], rows_[k]);
-                    } else {
-                        next.push_back(k);
-                    }
-                }
-                groupStart = groupEnd;
-            }
-            active.swap(next);
-        }
+        BuildTrieByLevels(
+            std::uint32_t(rows_.size()), [this](std::uint32_t k) { return lettersOf(k); },
+            [&](std::uint32_t node, char16_t unit, std::uint32_t depth) {
+                parent.push_back(node);
+                unit_.push_back(unit);
+                nodes_.push_back({});
+                endings_.push_back({.depth = depth});
+            },
+            [&](std::uint32_t k, std::uint32_t node) { addEnding(endings_[node], rows_[k]); });
         // Children follow their parents in parent order, so counting them places them all.
         for (std::size_t node = 1; node < parent.size(); ++node) {
             ++nodes_[parent[node]].childCount;

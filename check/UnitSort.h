@@ -1,9 +1,11 @@
 #pragma once
 
-// The sort both keyword automata build their tries with.
+// How both keyword automata build their tries: level by level, children sorted by code unit.
 
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
+#include <string_view>
 #include <vector>
 
 namespace vorelta {
@@ -34,6 +36,54 @@ inline void SortByUnit(std::uint64_t* begin, std::uint64_t* end,
         std::swap(from, to);
     }
     // After an even number of passes the keys are back where they started.
+}
+
+// Builds a trie over `count` keywords of one code unit or more, level by level, so that children
+// follow their parents in parent order and sit in code unit order. `letters(k)` is keyword k;
+// `addNode(parent, unit, depth)` makes the next node, numbered from 1 in call order, and
+// `endAt(k, node)` says where keyword k ends.
+template <class Letters, class AddNode, class EndAt>
+void BuildTrieByLevels(std::uint32_t count, Letters letters, AddNode addNode, EndAt endAt) {
+    std::vector<std::uint32_t> at(count, 0);  // each keyword's node so far
+    std::vector<std::uint32_t> active(count);
+    std::iota(active.begin(), active.end(), 0u);
+    std::vector<std::uint32_t> next;
+    std::vector<std::uint64_t> keys;
+    std::vector<std::uint64_t> scratch;
+    std::uint32_t lastNode = 0;
+    // `active` holds the keywords longer than `depth`, grouped by their node, in node order.
+    for (std::uint32_t depth = 0; !active.empty(); ++depth) {
+        keys.resize(active.size());
+        for (std::size_t i = 0; i < active.size(); ++i) {
+            keys[i] =
+                std::uint64_t(std::u16string_view(letters(active[i]))[depth]) << 32 | active[i];
+        }
+        next.clear();
+        for (std::size_t groupStart = 0; groupStart < active.size();) {
+            const std::uint32_t parent = at[active[groupStart]];
+            std::size_t groupEnd = groupStart + 1;
+            while (groupEnd < active.size() && at[active[groupEnd]] == parent) {
+                ++groupEnd;
+            }
+            SortByUnit(keys.data() + groupStart, keys.data() + groupEnd, scratch);
+            for (std::size_t i = groupStart; i < groupEnd; ++i) {
+                const auto k = std::uint32_t(keys[i]);
+                const auto unit = char16_t(keys[i] >> 32);
+                if (i == groupStart || unit != char16_t(keys[i - 1] >> 32)) {
+                    addNode(parent, unit, depth + 1);
+                    ++lastNode;
+                }
+                at[k] = lastNode;
+                if (std::u16string_view(letters(k)).size() == depth + 1) {
+                    endAt(k, lastNode);
+                } else {
+                    next.push_back(k);
+                }
+            }
+            groupStart = groupEnd;
+        }
+        active.swap(next);
+    }
 }
 
 }  // namespace vorelta
