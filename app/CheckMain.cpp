@@ -101,17 +101,17 @@ bool NamesServer(const QString& database) {
 }
 
 // Read only: the check writes nothing, and so works on a key.mdb installed for all users.
-QString ReadOnlyConnectionString(const std::optional<QString>& database, const QString& appPath) {
-    QString connection;
+DataSource ReadOnlyDataSource(const std::optional<QString>& database, const QString& appPath) {
+    DataSource source;
     if (!database) {
-        connection = ConnectionString(appPath);
+        source = KeyDataSource(appPath);
     } else if (NamesServer(*database)) {
-        connection = QStringLiteral("Provider=PostgreSQL;Data Source=") + *database;
+        source = {DataSource::Kind::Server, *database};
     } else {
-        connection = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
-                     QDir::toNativeSeparators(*database);
+        source = {DataSource::Kind::File, QDir::toNativeSeparators(*database)};
     }
-    return QStringLiteral("Mode=Read;") + connection;
+    source.readOnly = true;
+    return source;
 }
 
 // As the window's start-up reports it: "实时错误 'N':", a blank line, the description, and for a
@@ -229,8 +229,8 @@ int Run(const Command& command, const QString& appPath) {
     Connection connection;
     Recordset keys;
     try {
-        connection.Open(ReadOnlyConnectionString(database, appPath));
-        keys.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockReadOnly);
+        connection.Open(ReadOnlyDataSource(database, appPath));
+        keys.Open(sql::kSelectAllKeys, connection, adLockReadOnly);
         keys.Column(kKeynameField);
     } catch (const RuntimeError& error) {
         PrintError(StoreErrorText(error, database, appPath));

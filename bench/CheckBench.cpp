@@ -96,7 +96,7 @@ Table& TableOf(int keywordCount) {
             table->keywords.emplace_back(source.word());
         }
         table->dir.createKeys(table->keywords);
-        table->connection.Open(ConnectionString(table->dir.path()));
+        table->connection.Open(KeyDataSource(table->dir.path()));
     }
     return *table;
 }
@@ -115,7 +115,7 @@ void ReadTable(benchmark::State& state) {
     Table& table = TableOf(int(state.range(0)));
     for (auto _ : state) {
         Recordset keywords;
-        keywords.Open(sql::kSelectAllKeys, table.connection, adOpenKeyset, adLockOptimistic);
+        keywords.Open(sql::kSelectAllKeys, table.connection, adLockOptimistic);
         benchmark::DoNotOptimize(keywords.Column(kKeynameField).data());
     }
 }

@@ -156,7 +156,7 @@ public:
         bare_.setFont(smsmsg_->font());
         bare_.resize(smsmsg_->size());
         bare_.show();
-        connection_.Open(ConnectionString(dir_.path()));
+        connection_.Open(KeyDataSource(dir_.path()));
     }
 
     void hugeMessage() {

@@ -70,7 +70,7 @@ struct Program {
 
     Program() {
         QFile::copy(TheWorkload().original.keyDatabase(), dir.keyDatabase());
-        OpenKeyStore(state, ConnectionString(dir.path()));
+        OpenKeyStore(state, KeyDataSource(dir.path()));
     }
 };
 
@@ -220,7 +220,7 @@ struct MillionWorkload {
             bytes += keyword->toUtf8() + "\r\n";
         }
         list.write(bytes);
-        OpenKeyStore(state, ConnectionString(dir.path()));
+        OpenKeyStore(state, KeyDataSource(dir.path()));
         window = std::make_unique<edit>(state, boxes, files);
         window->Form_Load();
         window->show();

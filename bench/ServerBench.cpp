@@ -62,7 +62,7 @@ struct Program : test::ProgramSeams {
         } else {
             QFile::copy(keyDatabase, dir.keyDatabase());
         }
-        StartOpeningKeyStore(state, ConnectionString(dir.path()));
+        StartOpeningKeyStore(state, KeyDataSource(dir.path()));
         window = mainWindow(state, dir.path());
         window->Load();
         window->show();

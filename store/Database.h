@@ -1,8 +1,7 @@
 #pragma once
 
-// Connection and recordset, with the operations the windows use, over the engine the
-// connection string names (store/Engine.h): a SQLite file such as key.mdb, or a PostgreSQL
-// server.
+// Connection and recordset, with the operations the windows use, over the engine of the data
+// source (store/Engine.h): a SQLite file such as key.mdb, or a PostgreSQL server.
 //
 // A keyset recordset reads every row of its statement when it opens and then lets go of the
 // database, so no statement stays open while the program waits for the user: another program
@@ -25,9 +24,7 @@
 
 namespace vorelta {
 
-enum CursorType { adOpenKeyset = 1 };
 enum LockType { adLockReadOnly = 1, adLockOptimistic = 3 };
-enum AffectEnum { adAffectCurrent = 1 };
 inline constexpr int adOptionUnspecified = -1;
 // Open option: the recordset counts the rows of its statement without keeping them. Rows can
 // still be added through it; they are counted, not kept.
@@ -39,7 +36,7 @@ enum DataErrorNumber {
     adErrNoCurrentRecord = 3021,      // EOF, or the current row was deleted
     adErrObjectClosed = 3704,         // the connection or recordset is not open
     adErrFeatureNotAvailable = 3251,  // the recordset cannot be changed
-    adErrBadConnectionString = 3706,  // no data source in the connection string
+    adErrBadConnectionString = 3706,  // no data source named, or named in words that do not do
     adErrFileNotFound = 53,           // no file has the database's name any more
     adErrFileReplaced = 75,           // another file took the database's name during a write
     adErrTextNotStorable = 3421,      // the database has no form for this text
@@ -54,6 +51,19 @@ inline const QString kCancelledText = QStringLiteral(u"操作已取消。");
 
 class Engine;
 
+// Which database a connection opens.
+struct DataSource {
+    enum class Kind { File, Server };
+    Kind kind = Kind::File;
+    // The path of a SQLite file, which must exist and be a database: it is never created here;
+    // or a libpq connection string or URI of the server holding the table.
+    QString name;
+    // A file only: nothing can be written through the connection.
+    bool readOnly = false;
+    // A file only: how long each statement waits for a lock another program holds.
+    int busyTimeoutMs = 5000;
+};
+
 class Connection {
 public:
     Connection();
@@ -61,15 +71,7 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Opens the database named by "Data Source=" in the connection string, which is its last
-    // setting: the whole rest of the string. With "Provider=PostgreSQL" that is a libpq
-    // connection string or URI of the server holding the table; otherwise it is the path of a
-    // SQLite file, which must exist and be a database: it is never created here. For a file two
-    // settings more are understood: "Mode=Read" opens it for reading only, and
-    // "Busy Timeout=<ms>" sets how long each statement waits for a lock another program holds
-    // (5000 ms when not given).
-    void Open(const QString& connectionString, const QString& userId = {},
-              const QString& password = {}, int options = adOptionUnspecified);
+    void Open(const DataSource& source);
     bool IsOpen() const;
 
     // Called before each statement; does nothing inside a transaction. When the database the
@@ -140,9 +142,8 @@ public:
 
     // Runs the statement and reads all its rows. Each '?' in the source takes the next of
     // `parameters`, bound as text: user text never becomes part of the SQL.
-    void Open(const QString& source, Connection& activeConnection, CursorType cursorType,
-              LockType lockType, int options = adOptionUnspecified,
-              const std::vector<QString>& parameters = {});
+    void Open(const QString& source, Connection& activeConnection, LockType lockType,
+              int options = adOptionUnspecified, const std::vector<QString>& parameters = {});
     void Close();
     bool IsOpen() const { return connection_ != nullptr; }
 
@@ -176,7 +177,7 @@ public:
     bool Update();
     // Removes the current row from the table at once. Only a recordset over one table whose
     // rows can be told apart (by their row id) can add or remove rows; over a view it cannot.
-    void Delete(AffectEnum affectRecords = adAffectCurrent);
+    void Delete();
 
     // Every row's value of one column, in the order delivered: for scans that test all rows.
     const std::vector<FieldValue>& Column(const QString& name) const;

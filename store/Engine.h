@@ -62,10 +62,11 @@ public:
     // it. `rowId` gets the new row's id.
     virtual bool insert(const SourceShape& shape, const std::vector<int>& setColumns,
                         const std::vector<std::optional<FieldValue>>& row, std::int64_t& rowId) = 0;
-    // Removes the row of this id, whose columns hold these values (an engine without row ids
-    // removes the first row that holds them); RowGone when it is not there any more.
-    virtual void remove(const SourceShape& shape, std::int64_t rowId,
-                        const std::vector<FieldValue>& values) = 0;
+    // Removes row `row` of the rows this engine read (kept in step with the engine's own adds
+    // and removals since), known by what the engine read to tell it apart: its row id, or where
+    // the engine reads none, its values (the first row holding them goes). RowGone when it is not
+    // there any more.
+    virtual void remove(const SourceShape& shape, SourceRows rows, std::size_t row) = 0;
 
     // Asks the database to stop the statement running now on another thread; that statement
     // then fails with adErrCancelled. Safe to call from any thread, and when nothing runs.

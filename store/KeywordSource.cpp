@@ -140,8 +140,7 @@ KeywordSource ServerSource(const QString& confFile) {
     try {
         const IniLine database = DatabaseSetting(ReadIni(ReadConfFile(confFile)));
         KeywordSource source;
-        source.connectionString =
-            QStringLiteral("Provider=PostgreSQL;Data Source=") + database.value;
+        source.dataSource = {DataSource::Kind::Server, database.value};
         source.confFile = confFile;
         source.server = ServerOf(database);
         source.description =
@@ -155,8 +154,7 @@ KeywordSource ServerSource(const QString& confFile) {
 KeywordSource KeyDatabaseSource(const QString& appDir) {
     const QString path = KeyDatabasePath(appDir);
     KeywordSource source;
-    source.connectionString =
-        QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=") + path;
+    source.dataSource = {DataSource::Kind::File, path};
     source.description = QStringLiteral(u"关键字库：程序目录中的 key.mdb\n文件：%1").arg(path);
     return source;
 }

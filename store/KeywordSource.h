@@ -11,11 +11,12 @@
 #include <QString>
 #include <QStringList>
 
+#include "store/Database.h"
+
 namespace vorelta {
 
 struct KeywordSource {
-    // What Connection::Open takes.
-    QString connectionString;
+    DataSource dataSource;
     // The vorelta.conf in use; empty when key.mdb is.
     QString confFile;
     // "服务器 …，端口 …，数据库 …" as the file names them, never a password; empty for key.mdb.

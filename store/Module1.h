@@ -9,22 +9,20 @@
 
 #include "store/Database.h"
 #include "store/KeywordSource.h"
+#include "store/KeywordTable.h"
 
 namespace vorelta {
 
 namespace sql {
 // Start-up and the check read the whole table through this text (note the trailing blank).
-inline const QString kSelectAllKeys = QStringLiteral("select * from keys ");
+inline const QString kSelectAllKeys = QStringLiteral("select * from ") + kKeywordTable + u' ';
 }  // namespace sql
-
-// The column every statement reads and the insert writes.
-inline const QString kKeynameField = QStringLiteral("keyname");
 
 // The full path of key.mdb in the program directory.
 QString KeyDatabasePath(const QString& appPath);
-// The connection string for the keywords (see FindKeywordSource): the server a vorelta.conf
-// names, or else key.mdb in the program directory. Throws what FindKeywordSource throws.
-QString ConnectionString(const QString& appPath);
+// Where the keywords are (see FindKeywordSource): the server a vorelta.conf names, or else
+// key.mdb in the program directory. Throws what FindKeywordSource throws.
+DataSource KeyDataSource(const QString& appPath);
 // What start-up failures add to say where the keywords were looked for: key.mdb's full path,
 // or the vorelta.conf that named the server (the failure itself names the server); nothing when
 // vorelta.conf itself is at fault, which its own error names.
@@ -52,9 +50,9 @@ struct Module1 {
 // the whole table and sets KeyCount from it. A table without the keyword column is refused
 // here, where the failure names the file, rather than by an error at every check.
 //
-// After StartOpeningKeyStore, it waits for that opening instead, with the connection string
-// given there, and raises the same errors.
-void OpenKeyStore(Module1& state, const QString& connectionString);
+// After StartOpeningKeyStore, it waits for that opening instead, of the data source given
+// there, and raises the same errors.
+void OpenKeyStore(Module1& state, const DataSource& source);
 // The same over a source found by FindKeywordSource, which the state keeps.
 void OpenKeyStore(Module1& state, const KeywordSource& source);
 
@@ -62,7 +60,7 @@ void OpenKeyStore(Module1& state, const KeywordSource& source);
 // takes about as long as building the main window, and the two then run side by side. Nothing
 // may touch the state until the next OpenKeyStore has returned. Where no thread can be started,
 // that OpenKeyStore opens the store itself.
-void StartOpeningKeyStore(Module1& state, const QString& connectionString);
+void StartOpeningKeyStore(Module1& state, const DataSource& source);
 void StartOpeningKeyStore(Module1& state, const KeywordSource& source);
 
 }  // namespace vorelta

@@ -11,15 +11,13 @@
 #include <thread>
 #include <utility>
 
+#include "store/KeywordTable.h"
 #include "store/SourceSql.h"
 #include "store/StoreErrors.h"
 
 namespace vorelta {
 
 namespace {
-
-// The table an insert holds.
-const QString kKeywordTable = QStringLiteral("keys");
 
 // Error numbers as the data-access runtime had them for a server behind ODBC.
 constexpr int kConnectionFailed = 3151;
@@ -42,7 +40,7 @@ constexpr const char* kLockTimeout = "5s";
 // plain table with no children, rules or subscription, whose counting trigger and event
 // trigger fire always. The count itself, read only where its table exists; the snapshot, which
 // any commit in the cluster moves; and whether row-level security may hide rows by time.
-const char* const kProofSql = R"(
+const char* const kProofSqlOfTable = R"(
 select coalesce(c.oid || '/' || c.xmin || '/' || c.relfilenode || '/' || c.relkind::text, '-')
          || '|' || coalesce((select string_agg(t.oid || ':' || t.xmin || t.tgenabled::text || ':'
                                               || p.xmin, ',' order by t.oid)
@@ -69,11 +67,16 @@ select coalesce(c.oid || '/' || c.xmin || '/' || c.relfilenode || '/' || c.relki
            'select changes from public.vorelta_keys_version', false, false, '')))[1]::text end,
        pg_catalog.pg_current_snapshot()::text,
        coalesce(c.relrowsecurity, false)
-from (select pg_catalog.to_regclass('keys') as oid,
+from (select pg_catalog.to_regclass('%1') as oid,
              pg_catalog.to_regclass('public.vorelta_keys_version') as oid2) k
 left join pg_catalog.pg_class c on c.oid = k.oid
 left join pg_catalog.pg_class v on v.oid = k.oid2
 )";
+
+const QByteArray& ProofSql() {
+    static const QByteArray sql = QString::fromLatin1(kProofSqlOfTable).arg(kKeywordTable).toUtf8();
+    return sql;
+}
 
 // The server's own words for what went wrong, without "ERROR:" and the like, the statement's
 // "LINE 1:" and the caret under it: libpq's message for a connection, which has no fields.
@@ -419,8 +422,8 @@ RuntimeError PgEngine::errorOf(PGresult* result) const {
                                 reason + QStringLiteral(u"）。请连接主服务器。") + where);
     }
     if (code == "55P03" || code == "40P01") {
-        return RuntimeError(kLocked, kListBeingChangedText + QStringLiteral(u"（") +
-                                         reason + QStringLiteral(u"）"));
+        return RuntimeError(kLocked, kListBeingChangedText + QStringLiteral(u"（") + reason +
+                                         QStringLiteral(u"）"));
     }
     if (code.startsWith("53")) {
         return RuntimeError(kServerError, QStringLiteral(u"关键字服务器的磁盘空间或资源不足") +
@@ -515,7 +518,7 @@ PgEngine::Result PgEngine::runProof() {
     constexpr const char* kName = "vorelta_proof";
     if (proofPrepared_ == Prepared::Not) {
         const Running running(*this);
-        Result prepared(PQprepare(conn_, kName, kProofSql, 0, nullptr));
+        Result prepared(PQprepare(conn_, kName, ProofSql().constData(), 0, nullptr));
         proofPrepared_ =
             PQresultStatus(prepared.get()) == PGRES_COMMAND_OK ? Prepared::Yes : Prepared::Never;
     }
@@ -532,7 +535,7 @@ PgEngine::Result PgEngine::runProof() {
         }
         proofPrepared_ = Prepared::Never;
     }
-    return run(QString::fromLatin1(kProofSql));
+    return run(QString::fromUtf8(ProofSql()));
 }
 
 void PgEngine::prove() {
@@ -893,11 +896,12 @@ void PgEngine::flushPendingRows() {
     }
 }
 
-void PgEngine::remove(const SourceShape& shape, std::int64_t /*rowId*/,
-                      const std::vector<FieldValue>& values) {
+void PgEngine::remove(const SourceShape& shape, SourceRows rows, std::size_t row) {
     const Writing writing(writing_);
     QStringList matches;
+    std::vector<FieldValue> values;
     for (std::size_t c = 0; c < shape.columns.size(); ++c) {
+        values.push_back(rows.columns[c].at(row));
         matches << QStringLiteral("%1 is not distinct from $%2")
                        .arg(QuoteIdentifier(shape.columns[c]))
                        .arg(c + 1);

@@ -56,8 +56,7 @@ public:
     // Inside a transaction rows are gathered and sent in one COPY at the commit.
     bool insert(const SourceShape& shape, const std::vector<int>& setColumns,
                 const std::vector<std::optional<FieldValue>>& row, std::int64_t& rowId) override;
-    void remove(const SourceShape& shape, std::int64_t rowId,
-                const std::vector<FieldValue>& values) override;
+    void remove(const SourceShape& shape, SourceRows rows, std::size_t row) override;
 
     void cancel() noexcept override;
 

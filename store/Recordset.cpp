@@ -33,8 +33,8 @@ void Field::SetValue(const QString& value) {
 Recordset::Recordset() = default;
 Recordset::~Recordset() = default;
 
-void Recordset::Open(const QString& source, Connection& activeConnection, CursorType /*cursor*/,
-                     LockType lockType, int options, const std::vector<QString>& parameters) {
+void Recordset::Open(const QString& source, Connection& activeConnection, LockType lockType,
+                     int options, const std::vector<QString>& parameters) {
     if (IsOpen()) {
         throw ObjectOpen();
     }
@@ -257,7 +257,7 @@ bool Recordset::Update() {
     return true;
 }
 
-void Recordset::Delete(AffectEnum /*affectRecords*/) {
+void Recordset::Delete() {
     requireUpdatable();
     requireCurrentRow();
     connection_->FollowFile();
@@ -265,12 +265,7 @@ void Recordset::Delete(AffectEnum /*affectRecords*/) {
     if (connection_->Generation() != shape_->generation) {
         throw RowGone();
     }
-    std::vector<FieldValue> values;
-    values.reserve(columns_.size());
-    for (const auto& column : columns_) {
-        values.push_back(column[position_]);
-    }
-    connection_->engine().remove(*shape_, rowIds_.empty() ? 0 : rowIds_[position_], values);
+    connection_->engine().remove(*shape_, {columns_, rowIds_}, position_);
 
     const auto row = std::ptrdiff_t(position_);
     for (auto& column : columns_) {

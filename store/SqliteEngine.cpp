@@ -495,13 +495,12 @@ bool SqliteEngine::insertFits(const SourceShape& shape, const std::vector<int>& 
     return true;
 }
 
-void SqliteEngine::remove(const SourceShape& shape, std::int64_t rowId,
-                          const std::vector<FieldValue>& /*values*/) {
+void SqliteEngine::remove(const SourceShape& shape, SourceRows rows, std::size_t row) {
     return cancellable([&] {
         sqlite3* db = SqliteEngine::db();
         Statement statement = Prepare(db, QStringLiteral("delete from %1 where %2 = ?")
                                               .arg(QuoteIdentifier(shape.table), shape.rowIdName));
-        sqlite3_bind_int64(statement.get(), 1, rowId);
+        sqlite3_bind_int64(statement.get(), 1, rows.rowIds.at(row));
         const int rc = stepWrite(statement.get());
         if (rc != SQLITE_DONE) {
             throw SqliteError(db, rc);

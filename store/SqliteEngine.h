@@ -56,8 +56,7 @@ public:
     int count(const QString& source, const std::vector<QString>& parameters) override;
     bool insert(const SourceShape& shape, const std::vector<int>& setColumns,
                 const std::vector<std::optional<FieldValue>>& row, std::int64_t& rowId) override;
-    void remove(const SourceShape& shape, std::int64_t rowId,
-                const std::vector<FieldValue>& values) override;
+    void remove(const SourceShape& shape, SourceRows rows, std::size_t row) override;
 
     // Stops the statement running now, whether it works or waits for another program's lock,
     // and every one after it until resume(): each fails with adErrCancelled.

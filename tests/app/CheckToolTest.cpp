@@ -90,7 +90,7 @@ TEST(CheckToolTest, GivesTheWindowsVerdictForEveryLine) {
     ASSERT_EQ(lines.size(), messages.size() + 1) << run.err.toStdString();
 
     Module1 state;
-    OpenKeyStore(state, ConnectionString(dir.path()));
+    OpenKeyStore(state, KeyDataSource(dir.path()));
     KeywordScanner scanner;
     bool anyHit = false;
     for (qsizetype i = 0; i < messages.size(); ++i) {
@@ -121,7 +121,7 @@ TEST(CheckToolTest, GivesTheWindowsVerdictForEveryLine) {
 QString WindowsStartupError(const QString& appPath) {
     Module1 state;
     try {
-        OpenKeyStore(state, ConnectionString(appPath));
+        OpenKeyStore(state, KeyDataSource(appPath));
     } catch (const RuntimeError& error) {
         const QString where = KeyStoreLocation(appPath);
         QString text = ErrorReportText(error);

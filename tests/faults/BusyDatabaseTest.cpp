@@ -113,7 +113,7 @@ TEST(BusyDatabaseTest, ALockHeldPastTheWaitIsReportedInWordsAndLosesNothing) {
     for (const Action& action : Actions()) {
         SCOPED_TRACE(action.name);
         FaultSession s;
-        s.startUp({kStored}, QStringLiteral("Busy Timeout=50;"));
+        s.startUp({kStored}, {.busyTimeoutMs = 50});
         s.check(QStringLiteral(u"你好朋友"));  // clean, with the copy button
         {
             ForeignWriteLock lock(s.dir.keyDatabase());
@@ -146,7 +146,7 @@ TEST(BusyDatabaseTest, ThePanelsCancelEndsAWaitForALockAndLosesNothing) {
     for (std::size_t i = 0; i < actions.size(); ++i) {
         SCOPED_TRACE(actions[i].name);
         FaultSession s;
-        s.startUp({kStored}, QStringLiteral("Busy Timeout=60000;"));  // only a cancel ends it soon
+        s.startUp({kStored}, {.busyTimeoutMs = 60000});  // only a cancel ends it soon
         s.check(QStringLiteral(u"你好朋友"));
         s.checker->show();
         QSignalSpy presses(s.checker->Command2, &QPushButton::clicked);

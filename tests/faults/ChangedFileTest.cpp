@@ -227,7 +227,7 @@ TEST(ChangedFileTest, AfterAnyChangeByAnotherProgramTheKeptKeywordsAnswerAsAFres
         s.manager->Form_Load();
         step.change(s);
         Connection fresh;
-        fresh.Open(ConnectionString(s.dir.path()));
+        fresh.Open(KeyDataSource(s.dir.path()));
         const ScanResult expected = RowByRowScan(fresh, message);
         EXPECT_EQ(s.check(message), expected.report.isEmpty() ? kCleanVerdict : expected.report);
         s.manager->Form_Load();

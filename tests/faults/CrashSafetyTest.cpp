@@ -42,7 +42,7 @@ Rows RowsOfClicks(int clicks) {
 // insert button does, writing one byte to `report` after each commit. Never returns.
 [[noreturn]] void InsertClicks(const QString& programDir, int report) {
     Module1 state;
-    OpenKeyStore(state, ConnectionString(programDir));
+    OpenKeyStore(state, KeyDataSource(programDir));
     for (int click = 0; click < kClicks; ++click) {
         const QString text = ClickText(click);
         std::int32_t added = 0;

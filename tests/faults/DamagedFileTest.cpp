@@ -101,12 +101,12 @@ TEST(DamagedFileTest, StartUpWorksOrFailsClearlyAndAFailureLeavesTheFileAsItWas)
 
 TEST(ReadOnlyFileTest, ChecksWorkAndTheManagersWritesReportTheFileIsReadOnly) {
     // The tests run as root, whom file permissions do not stop: the file is opened read-only
-    // through the connection's "Mode=Read" setting instead, as SQLite opens a file without
+    // through the data source's read-only setting instead, as SQLite opens a file without
     // write permission.
     const QString readOnly =
         QStringLiteral(u"实时错误 '8':\r\n\r\n数据库文件是只读的，无法保存更改。");
     FaultSession s;
-    s.startUp({QStringLiteral(u"中奖")}, QStringLiteral("Mode=Read;"));
+    s.startUp({QStringLiteral(u"中奖")}, {.readOnly = true});
     const QByteArray before = s.dir.fileBytes();
     EXPECT_TRUE(s.check(QStringLiteral(u"恭喜中奖")).contains(u"中奖"));
 

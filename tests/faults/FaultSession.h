@@ -1,8 +1,8 @@
 #pragma once
 
 // The program's two working windows over one key.mdb, started up the way main::Load does but
-// with settings of the test's own in front of the program's connection string (a short lock
-// wait, a read-only open). Message boxes never open; they are recorded.
+// with file settings of the test's own (a short lock wait, a read-only open). Message boxes never
+// open; they are recorded.
 
 #include <gtest/gtest.h>
 
@@ -23,14 +23,18 @@ namespace vorelta::test {
 
 class FaultSession : public ProgramSeams {
 public:
-    // `settings` such as "Busy Timeout=50;" go before the program's own connection string.
-    void startUp(const std::vector<FieldValue>& rows, const QString& settings = {}) {
+    // `settings` gives the file's wait for locks and whether it is read only; the program's own
+    // data source gives the rest.
+    void startUp(const std::vector<FieldValue>& rows, const DataSource& settings = {}) {
         dir.createKeys(rows);
         startUpOverExistingFile(settings);
     }
 
-    void startUpOverExistingFile(const QString& settings) {
-        OpenKeyStore(state, settings + ConnectionString(dir.path()));
+    void startUpOverExistingFile(const DataSource& settings) {
+        DataSource source = KeyDataSource(dir.path());
+        source.readOnly = settings.readOnly;
+        source.busyTimeoutMs = settings.busyTimeoutMs;
+        OpenKeyStore(state, source);
         checker = mainWindow(state, dir.path());
         manager = std::make_unique<edit>(state, boxes, files);
         manager->Form_Load();

@@ -345,7 +345,7 @@ TEST(ServerStoreTest, ConcurrentInsertsStoreEachLineOnce) {
         WriteConf(dir, Server().loginConninfo(u"editor"_s));
         Module1 states[2];
         for (Module1& state : states) {
-            OpenKeyStore(state, ConnectionString(dir.path()));
+            OpenKeyStore(state, KeyDataSource(dir.path()));
         }
         const QString texts[2] = {row.first.join(u"\r\n"_s), row.second.join(u"\r\n"_s)};
         std::int32_t added[2] = {0, 0};

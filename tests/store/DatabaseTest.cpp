@@ -25,7 +25,7 @@ class StoreTest : public testing::Test {
 protected:
     void open(const std::vector<FieldValue>& rows) {
         dir.createKeys(rows);
-        connection.Open(ConnectionString(dir.path()));
+        connection.Open(KeyDataSource(dir.path()));
     }
 
     // Every keyname the recordset delivers, walking it the way the windows do.
@@ -39,7 +39,7 @@ protected:
 
     std::vector<FieldValue> selectAll() {
         Recordset recordset;
-        recordset.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic);
+        recordset.Open(sql::kSelectAllKeys, connection, adLockOptimistic);
         return walk(recordset);
     }
 
@@ -57,17 +57,16 @@ int ErrorNumberOf(const std::function<void()>& action) {
     return 0;
 }
 
-TEST(ConnectionStringTest, JoinsProviderDirectoryAndFileName) {
-    EXPECT_EQ(ConnectionString(QStringLiteral("/opt/vorelta")),
-              QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=") +
-                  KeyDatabasePath(QStringLiteral("/opt/vorelta")));
+TEST(KeyDataSourceTest, IsKeyMdbInTheProgramDirectory) {
+    const DataSource source = KeyDataSource(QStringLiteral("/opt/vorelta"));
+    EXPECT_EQ(source.kind, DataSource::Kind::File);
+    EXPECT_EQ(source.name, KeyDatabasePath(QStringLiteral("/opt/vorelta")));
     EXPECT_TRUE(
         KeyDatabasePath(QStringLiteral("/opt/vorelta")).endsWith(QStringLiteral("key.mdb")));
 }
 
 TEST_F(StoreTest, OpeningNeverCreatesTheFile) {
-    EXPECT_EQ(ErrorNumberOf([&] { connection.Open(ConnectionString(dir.path())); }),
-              SQLITE_CANTOPEN);
+    EXPECT_EQ(ErrorNumberOf([&] { connection.Open(KeyDataSource(dir.path())); }), SQLITE_CANTOPEN);
     EXPECT_FALSE(dir.hasKeyDatabase());
     EXPECT_FALSE(connection.IsOpen());
 }
@@ -75,7 +74,7 @@ TEST_F(StoreTest, OpeningNeverCreatesTheFile) {
 TEST_F(StoreTest, AFileThatIsNoDatabaseIsRefusedAndLeftAlone) {
     const QByteArray bytes("Standard Jet DB\0 this is not SQLite at all, just some bytes.", 60);
     dir.writeFile(bytes);
-    EXPECT_EQ(ErrorNumberOf([&] { connection.Open(ConnectionString(dir.path())); }), SQLITE_NOTADB);
+    EXPECT_EQ(ErrorNumberOf([&] { connection.Open(KeyDataSource(dir.path())); }), SQLITE_NOTADB);
     QFile file(dir.keyDatabase());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), bytes);
@@ -91,25 +90,24 @@ TEST_F(StoreTest, ADirectoryWithASemicolonInItsNameStillOpens) {
         sqlite3_exec(db, "create table keys (keyname text)", nullptr, nullptr, nullptr);
         sqlite3_close(db);
     }
-    connection.Open(ConnectionString(odd));
+    connection.Open(KeyDataSource(odd));
     EXPECT_TRUE(connection.IsOpen());
 }
 
 TEST_F(StoreTest, AMissingTableIsAnErrorOfTheRecordset) {
     dir.createWithSql("create table other (keyname text)");
-    connection.Open(ConnectionString(dir.path()));
+    connection.Open(KeyDataSource(dir.path()));
     Recordset recordset;
-    EXPECT_EQ(ErrorNumberOf([&] {
-                  recordset.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic);
-              }),
-              SQLITE_ERROR);
+    EXPECT_EQ(
+        ErrorNumberOf([&] { recordset.Open(sql::kSelectAllKeys, connection, adLockOptimistic); }),
+        SQLITE_ERROR);
     EXPECT_FALSE(recordset.IsOpen());
 }
 
 TEST_F(StoreTest, AnEmptyTableIsAtEofAtOnce) {
     open({});
     Recordset recordset;
-    recordset.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic);
+    recordset.Open(sql::kSelectAllKeys, connection, adLockOptimistic);
     EXPECT_EQ(recordset.RecordCount(), 0);
     EXPECT_TRUE(recordset.Eof());
 }
@@ -119,7 +117,7 @@ TEST_F(StoreTest, RowsComeInTableOrderWithNullKeptApartFromEmpty) {
                                           QStringLiteral("win"), QStringLiteral(u"中奖")};
     open(rows);
     Recordset recordset;
-    recordset.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic);
+    recordset.Open(sql::kSelectAllKeys, connection, adLockOptimistic);
     EXPECT_EQ(recordset.RecordCount(), 5);
     EXPECT_EQ(walk(recordset), rows);
 }
@@ -128,9 +126,9 @@ TEST_F(StoreTest, ExtraColumnsAreToleratedAndFieldNamesIgnoreCase) {
     dir.createWithSql(
         "create table keys (id integer primary key, keyname text, note text);"
         "insert into keys (keyname, note) values ('cash', 'x'), ('prize', null);");
-    connection.Open(ConnectionString(dir.path()));
+    connection.Open(KeyDataSource(dir.path()));
     Recordset recordset;
-    recordset.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockReadOnly);
+    recordset.Open(sql::kSelectAllKeys, connection, adLockReadOnly);
     EXPECT_EQ(recordset.RecordCount(), 2);
     EXPECT_EQ(recordset.Fields(QStringLiteral("KEYNAME")).Value(), QStringLiteral("cash"));
     EXPECT_EQ(recordset.Fields(QStringLiteral("id")).Value(), QStringLiteral("1"));
@@ -141,7 +139,7 @@ TEST_F(StoreTest, ExtraColumnsAreToleratedAndFieldNamesIgnoreCase) {
 TEST_F(StoreTest, ARowAddedThroughTheSharedRecordsetIsSeenByTheNextStatement) {
     open({QStringLiteral("cash")});
     Recordset shared;
-    shared.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic);
+    shared.Open(sql::kSelectAllKeys, connection, adLockOptimistic);
     shared.AddNew();
     shared.Fields(kKeynameField).SetValue(QStringLiteral("prize"));
     shared.Update();
@@ -157,8 +155,8 @@ TEST_F(StoreTest, UserTextIsBoundAndNeverPartOfTheStatement) {
     open({QStringLiteral("it's"), QStringLiteral("cash")});
     const auto lookup = [&](const QString& keyword) {
         Recordset recordset;
-        recordset.Open(sql::kSelectByKeyname, connection, adOpenKeyset, adLockReadOnly,
-                       adOptionUnspecified, {keyword});
+        recordset.Open(sql::kSelectByKeyname, connection, adLockReadOnly, adOptionUnspecified,
+                       {keyword});
         return recordset.RecordCount();
     };
     EXPECT_EQ(lookup(QStringLiteral("it's")), 1);
@@ -169,10 +167,10 @@ TEST_F(StoreTest, UserTextIsBoundAndNeverPartOfTheStatement) {
 TEST_F(StoreTest, DeleteRemovesOnlyTheCurrentRow) {
     open({QStringLiteral("win"), QStringLiteral("win"), QStringLiteral("cash")});
     Recordset recordset;
-    recordset.Open(sql::kSelectByKeyname, connection, adOpenKeyset, adLockOptimistic,
-                   adOptionUnspecified, {QStringLiteral("win")});
+    recordset.Open(sql::kSelectByKeyname, connection, adLockOptimistic, adOptionUnspecified,
+                   {QStringLiteral("win")});
     ASSERT_EQ(recordset.RecordCount(), 2);
-    recordset.Delete(adAffectCurrent);
+    recordset.Delete();
     EXPECT_EQ(ErrorNumberOf([&] { recordset.Fields(kKeynameField).Value(); }),
               adErrNoCurrentRecord);
     recordset.MoveNext();
@@ -211,15 +209,15 @@ TEST(RowIdentityTest, ADeleteRemovesExactlyTheRowItFoundOrRefusesClearly) {
         }
         dir.createWithSql(fill);
         Connection connection;
-        connection.Open(ConnectionString(dir.path()));
+        connection.Open(KeyDataSource(dir.path()));
         Recordset row;
-        row.Open(sql::kSelectByKeyname, connection, adOpenKeyset, adLockOptimistic,
-                 adOptionUnspecified, {QStringLiteral("cash")});
+        row.Open(sql::kSelectByKeyname, connection, adLockOptimistic, adOptionUnspecified,
+                 {QStringLiteral("cash")});
         ASSERT_EQ(row.RecordCount(), 1) << c.schema;
 
         const int deleted = ErrorNumberOf([&] { row.Delete(); });
         Recordset all;
-        all.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockReadOnly);
+        all.Open(sql::kSelectAllKeys, connection, adLockReadOnly);
         QStringList left;
         for (const FieldValue& keyword : all.Column(kKeynameField)) {
             left << keyword.value_or(QStringLiteral("(Null)"));
@@ -233,7 +231,7 @@ TEST(RowIdentityTest, ADeleteRemovesExactlyTheRowItFoundOrRefusesClearly) {
             EXPECT_EQ(deleted, adErrFeatureNotAvailable) << c.schema;
             EXPECT_EQ(left.size(), 3u) << c.schema;
             Recordset shared;
-            shared.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic);
+            shared.Open(sql::kSelectAllKeys, connection, adLockOptimistic);
             EXPECT_EQ(ErrorNumberOf([&] { shared.AddNew(); }), adErrFeatureNotAvailable);
         }
     }
@@ -242,8 +240,8 @@ TEST(RowIdentityTest, ADeleteRemovesExactlyTheRowItFoundOrRefusesClearly) {
 TEST_F(StoreTest, DeleteWithoutACurrentRowFailsAndChangesNothing) {
     open({QStringLiteral("cash")});
     Recordset recordset;
-    recordset.Open(sql::kSelectByKeyname, connection, adOpenKeyset, adLockOptimistic,
-                   adOptionUnspecified, {QStringLiteral("gone")});
+    recordset.Open(sql::kSelectByKeyname, connection, adLockOptimistic, adOptionUnspecified,
+                   {QStringLiteral("gone")});
     EXPECT_TRUE(recordset.Eof());
     EXPECT_EQ(ErrorNumberOf([&] { recordset.Delete(); }), adErrNoCurrentRecord);
     EXPECT_EQ(dir.storedKeys().size(), 1u);
@@ -252,7 +250,7 @@ TEST_F(StoreTest, DeleteWithoutACurrentRowFailsAndChangesNothing) {
 TEST_F(StoreTest, AReadOnlyRecordsetCannotChangeTheTable) {
     open({QStringLiteral("cash")});
     Recordset recordset;
-    recordset.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockReadOnly);
+    recordset.Open(sql::kSelectAllKeys, connection, adLockReadOnly);
     EXPECT_EQ(ErrorNumberOf([&] { recordset.AddNew(); }), adErrFeatureNotAvailable);
     EXPECT_EQ(ErrorNumberOf([&] { recordset.Delete(); }), adErrFeatureNotAvailable);
     EXPECT_EQ(dir.storedKeys().size(), 1u);
@@ -262,17 +260,17 @@ TEST_F(StoreTest, AClosedRecordsetRefusesWorkAndCanBeOpenedAgain) {
     open({QStringLiteral("cash")});
     Recordset recordset;
     EXPECT_EQ(ErrorNumberOf([&] { recordset.RecordCount(); }), adErrObjectClosed);
-    recordset.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockReadOnly);
+    recordset.Open(sql::kSelectAllKeys, connection, adLockReadOnly);
     recordset.Close();
     EXPECT_EQ(ErrorNumberOf([&] { recordset.Eof(); }), adErrObjectClosed);
-    recordset.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockReadOnly);
+    recordset.Open(sql::kSelectAllKeys, connection, adLockReadOnly);
     EXPECT_EQ(recordset.RecordCount(), 1);
 }
 
 TEST_F(StoreTest, NoLockIsHeldWhileTheProgramIsIdle) {
     open({QStringLiteral("cash")});
     Recordset shared;
-    shared.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic);
+    shared.Open(sql::kSelectAllKeys, connection, adLockOptimistic);
 
     // Another program writes while our recordsets are open.
     sqlite3* other = nullptr;
@@ -297,7 +295,7 @@ TEST(SharedRecordsetTest, CountsTheTableAndTakesInsertsWithoutKeepingThem) {
     dir.createKeys(test::NumberedKeywords(200000));
     Module1 state;
     const std::int64_t before = heap();
-    OpenKeyStore(state, ConnectionString(dir.path()));
+    OpenKeyStore(state, KeyDataSource(dir.path()));
     state.KeyConnection.BeginTrans();
     for (int i = 0; i < 50000; ++i) {
         state.KeyRecordset.AddNew();

@@ -12,8 +12,6 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-const QString kServer = u"Provider=PostgreSQL;Data Source="_s;
-
 QByteArray Encoded(const QString& text, QStringEncoder::Encoding encoding) {
     return QStringEncoder(encoding, QStringEncoder::Flag::WriteBom)(text);
 }
@@ -25,7 +23,7 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
     file.write(bytes);
 }
 
-// What the program makes of a vorelta.conf beside it: the connection string and the server it
+// What the program makes of a vorelta.conf beside it: the server it names and
 // shows (never a password), or what start-up says is wrong after "设置文件 <file> ".
 TEST(KeywordSourceTest, AVoreltaConfNamesAServerOrSaysWhatIsWrongWithIt) {
     const QString k = u"[keywords]\ndatabase=host=db dbname=k\n"_s;
@@ -75,7 +73,8 @@ TEST(KeywordSourceTest, AVoreltaConfNamesAServerOrSaysWhatIsWrongWithIt) {
         QString said;
         try {
             const KeywordSource source = FindKeywordSource(dir.path());
-            said = source.connectionString.mid(kServer.size()) + u" | "_s + source.server;
+            EXPECT_EQ(source.dataSource.kind, DataSource::Kind::Server) << row.what;
+            said = source.dataSource.name + u" | "_s + source.server;
         } catch (const RuntimeError& error) {
             said = QString(error.description()).remove(u"设置文件 "_s + conf + u' ');
         }
@@ -130,9 +129,8 @@ TEST(KeywordSourceTest, TheFirstVoreltaConfFoundIsUsedAndKeyMdbOnlyWithoutAny) {
         QString said;
         try {
             const KeywordSource source = FindKeywordSource(program);
-            said = top.relativeFilePath(source.confFile.isEmpty()
-                                            ? source.connectionString.section(u'=', -1)
-                                            : source.confFile);
+            said = top.relativeFilePath(source.confFile.isEmpty() ? source.dataSource.name
+                                                                  : source.confFile);
             EXPECT_EQ(KeyStoreLocation(program),
                       source.confFile.isEmpty() ? KeyDatabasePath(program) : source.confFile);
         } catch (const RuntimeError& error) {

@@ -47,7 +47,7 @@ ScanResult RowByRowScan(Connection& connection, const QString& normalised) {
     ScanResult result;
     QString report = QStringLiteral(u"找到关键字:\r\n");
     Recordset keywords;
-    keywords.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic);
+    keywords.Open(sql::kSelectAllKeys, connection, adLockOptimistic);
     std::vector<FieldValue> walked;
     for (; !keywords.Eof(); keywords.MoveNext()) {
         const FieldValue& keyword = keywords.Fields(kKeynameField).Value();
@@ -67,8 +67,7 @@ ScanResult RowByRowScan(Connection& connection, const QString& normalised) {
 
 ScanResult ScanReadingAnew(Connection& connection, const QString& normalised) {
     Recordset keywords;
-    keywords.Open(sql::kSelectAllKeys, connection, adOpenKeyset, adLockOptimistic,
-                  adOptionUnspecified);
+    keywords.Open(sql::kSelectAllKeys, connection, adLockOptimistic, adOptionUnspecified);
     return KeywordScanner().Scan(keywords, normalised);
 }
 

@@ -306,7 +306,7 @@ void edit::Command2_Click() {
             keys.Find(kKeynameField, item);
             // Another program may have removed or changed the row since the list was read.
             if (!keys.Eof()) {
-                keys.Delete(adAffectCurrent);
+                keys.Delete();
             }
             keys.Requery();
         });

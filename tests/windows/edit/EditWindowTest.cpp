@@ -35,7 +35,7 @@ class ManagerSession {
 public:
     void startUp(const Rows& rows) {
         dir.createKeys(rows);
-        OpenKeyStore(state, ConnectionString(dir.path()));
+        OpenKeyStore(state, KeyDataSource(dir.path()));
     }
 
     void open(const Rows& rows) {
@@ -255,7 +255,7 @@ TEST_F(EditWindowTest, AnInsertCountsOnlyRowsTheTableKeepsAsTyped) {
         SCOPED_TRACE(c.schema);
         ManagerSession s;
         s.dir.createWithSql(std::string(c.schema) + "; insert into keys values ('词'), ('X')");
-        OpenKeyStore(s.state, ConnectionString(s.dir.path()));
+        OpenKeyStore(s.state, KeyDataSource(s.dir.path()));
         s.reopen();
         s.insert(QStringLiteral("007\r\nx"));
         s.deleteItem(1);  // X: a delete works whatever the column's type

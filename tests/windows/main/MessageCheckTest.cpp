@@ -186,7 +186,7 @@ TEST(ScanTest, TheKeptRowsScanAgreesWithTheRowByRowScanReportForReport) {
         test::TempProgramDir dir;
         dir.createKeys(random.keywords());
         Module1 state;
-        OpenKeyStore(state, ConnectionString(dir.path()));
+        OpenKeyStore(state, KeyDataSource(dir.path()));
         KeywordScanner scanner;
         for (int message = 0; message < 10; ++message) {
             Recordset& keys = state.KeyRecordset;
@@ -199,7 +199,7 @@ TEST(ScanTest, TheKeptRowsScanAgreesWithTheRowByRowScanReportForReport) {
             }
             const QString normalised = NormaliseMessage(random.text(message % 3 ? 60 : 600));
             Connection fresh;
-            fresh.Open(ConnectionString(dir.path()));
+            fresh.Open(KeyDataSource(dir.path()));
             const ScanResult expected = test::RowByRowScan(fresh, normalised);
             const ScanResult actual = scanner.Scan(keys, normalised);
             ASSERT_EQ(actual.hitCount, expected.hitCount);
@@ -214,7 +214,7 @@ TEST(ScanTest, TheReportListsEachHitOnItsOwnLineThenTheCount) {
     test::TempProgramDir dir;
     dir.createKeys({Key(u"cash"), Key(u"win"), Key(u"prize"), Key(u"")});
     Module1 state;
-    OpenKeyStore(state, ConnectionString(dir.path()));
+    OpenKeyStore(state, KeyDataSource(dir.path()));
     const ScanResult result =
         KeywordScanner().Scan(state.KeyRecordset, QStringLiteral("Yourprizeisherewinbigtoday"));
     EXPECT_EQ(result.hitCount, 3);

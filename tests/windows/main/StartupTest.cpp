@@ -14,7 +14,7 @@ using StartupTest = MainWindowTest;
 // gives when it opens key.mdb itself.
 void StartOpeningIf(bool inBackground, Module1& state, const TempProgramDir& dir) {
     if (inBackground) {
-        StartOpeningKeyStore(state, ConnectionString(dir.path()));
+        StartOpeningKeyStore(state, KeyDataSource(dir.path()));
     }
 }
 
