@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringView>
+#include <algorithm>
 #include <vector>
 
 namespace vorelta {
@@ -47,6 +48,55 @@ inline std::vector<QStringView> SplitAtLineBreaks(QStringView text) {
     }
     lines.push_back(text.sliced(start));
     return lines;
+}
+
+// ---- Code points ----
+// A text is walked by code point in UTF-16: a high surrogate followed by a low one is one code
+// point; half of a pair standing alone is a code point of its own, which no encoding of Unicode
+// can write.
+
+struct CodePoint {
+    char32_t value;
+    qsizetype size;  // in code units: 2 for a pair, else 1
+};
+
+// The code point that starts at `at`, which lies inside the text.
+inline CodePoint CodePointAt(QStringView text, qsizetype at) {
+    const char16_t unit = text[at].unicode();
+    if (QChar::isHighSurrogate(unit) && at + 1 < text.size() && text[at + 1].isLowSurrogate()) {
+        return {QChar::surrogateToUcs4(unit, text[at + 1].unicode()), 2};
+    }
+    return {unit, 1};
+}
+
+// Calls visit(code point, where it starts) for each code point of a text in turn.
+template <class Visit>
+void ForEachCodePoint(QStringView text, Visit visit) {
+    for (qsizetype at = 0; at < text.size();) {
+        const CodePoint point = CodePointAt(text, at);
+        visit(point.value, at);
+        at += point.size;
+    }
+}
+
+// Where the first half of a pair that stands alone is, from `from` on, or -1.
+inline qsizetype LoneSurrogateAt(QStringView text, qsizetype from = 0) {
+    for (qsizetype at = from; at < text.size();) {
+        const CodePoint point = CodePointAt(text, at);
+        if (QChar::isSurrogate(point.value)) {
+            return at;
+        }
+        at += point.size;
+    }
+    return -1;
+}
+
+// Where a text of at most `length` code units may end without parting a pair.
+inline qsizetype CodePointBoundaryBefore(QStringView text, qsizetype length) {
+    if (length <= 0 || length >= text.size()) {
+        return std::clamp<qsizetype>(length, 0, text.size());
+    }
+    return CodePointAt(text, length - 1).size == 2 ? length - 1 : length;
 }
 
 }  // namespace vorelta

@@ -68,9 +68,9 @@ void AppendJsonString(QByteArray& out, QStringView text) {
             escape(c);
         } else if (c < 0x80) {
             *to++ = char(c);
-        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() &&
-                   text[i + 1].isLowSurrogate()) {
-            const char32_t point = QChar::surrogateToUcs4(c, text[++i].unicode());
+        } else if (const CodePoint pair = CodePointAt(text, i); pair.size == 2) {
+            const char32_t point = pair.value;
+            ++i;
             *to++ = char(0xF0 | (point >> 18));
             *to++ = char(0x80 | ((point >> 12) & 0x3F));
             *to++ = char(0x80 | ((point >> 6) & 0x3F));

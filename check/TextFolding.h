@@ -29,22 +29,6 @@
 
 namespace vorelta {
 
-// Calls visit(code point, where it starts) for each code point of a text in turn; a lone
-// surrogate is a code point of its own.
-template <class Visit>
-void ForEachCodePoint(QStringView text, Visit visit) {
-    for (qsizetype i = 0; i < text.size();) {
-        const char16_t unit = text[i].unicode();
-        if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            visit(QChar::surrogateToUcs4(unit, text[i + 1].unicode()), i);
-            i += 2;
-        } else {
-            visit(char32_t(unit), i);
-            ++i;
-        }
-    }
-}
-
 // What a code point becomes; a code point that no fold changes stays itself.
 std::u32string FoldedForm(char32_t codePoint);
 

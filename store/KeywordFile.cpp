@@ -100,18 +100,6 @@ KeywordFileText WithCrLfLineBreaks(QStringView text) {
 
 // ---- Encodings ----
 
-// Where the first half of a surrogate pair that stands alone is, from `from` on, or -1.
-qsizetype LoneSurrogateAt(QStringView text, qsizetype from = 0) {
-    for (qsizetype i = from; i < text.size(); ++i) {
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            ++i;
-        } else if (text[i].isSurrogate()) {
-            return i;
-        }
-    }
-    return -1;
-}
-
 // Stateless: the bytes are the whole file. A U+FEFF after the byte order mark is a character
 // of the first keyword (a zero-width no-break space), not a second mark to drop.
 constexpr QStringConverter::Flags kDecoding =

@@ -11,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "base/Text.h"
 #include "store/KeywordTable.h"
 #include "store/SourceSql.h"
 #include "store/StoreErrors.h"
@@ -168,15 +169,9 @@ bool Encodable(QStringView text, const QByteArray& icuName) {
 }
 
 // The server stores UTF-8, which has no form for half of a surrogate pair.
+// Nor for a NUL, which no text of the server holds.
 bool IsValidUnicode(QStringView text) {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            ++i;
-        } else if (text[i].isSurrogate() || text[i].isNull()) {
-            return false;  // nor for a NUL, which no text of the server holds
-        }
-    }
-    return true;
+    return LoneSurrogateAt(text) < 0 && !text.contains(QChar(0));
 }
 
 // A value in COPY's text format.

@@ -3,17 +3,11 @@
 #include <QStringDecoder>
 #include <cstring>
 
+#include "base/Text.h"
+
 namespace vorelta {
 
 namespace {
-
-bool IsHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-
-bool IsLowSurrogate(char16_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
 
 void AppendCodePoint(char32_t code, std::string& out) {
     if (code < 0x80) {
@@ -36,18 +30,11 @@ void AppendCodePoint(char32_t code, std::string& out) {
 // UTF-8 of the text, a lone surrogate written as the code point `lone` gives for it.
 template <class LoneSurrogate>
 void AppendEncoded(QStringView text, std::string& out, LoneSurrogate lone) {
-    const char16_t* units = text.utf16();
-    const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = units[i];
-        if (c < 0x80) {
-            out += char(c);
-        } else if (IsHighSurrogate(c) && i + 1 < size && IsLowSurrogate(units[i + 1])) {
-            AppendCodePoint(QChar::surrogateToUcs4(c, units[i + 1]), out);
-            ++i;
-        } else {
-            AppendCodePoint(IsHighSurrogate(c) || IsLowSurrogate(c) ? lone(c) : c, out);
-        }
+    for (qsizetype at = 0; at < text.size();) {
+        const CodePoint point = CodePointAt(text, at);
+        AppendCodePoint(QChar::isSurrogate(point.value) ? lone(char16_t(point.value)) : point.value,
+                        out);
+        at += point.size;
     }
 }
 

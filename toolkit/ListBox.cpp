@@ -4,6 +4,8 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "base/Text.h"
+
 namespace vorelta {
 
 class ListBox::Model final : public QAbstractListModel {
@@ -76,9 +78,7 @@ private:
         constexpr qsizetype kShownLength = 4000;
         QString shown = item;
         if (shown.size() > kShownLength) {
-            const qsizetype cut =
-                shown[kShownLength - 1].isHighSurrogate() ? kShownLength - 1 : kShownLength;
-            shown = shown.first(cut) + QChar(0x2026);
+            shown = shown.first(CodePointBoundaryBefore(shown, kShownLength)) + QChar(0x2026);
         }
         if (shown.contains(u'\r') || shown.contains(u'\n')) {
             shown.replace(u'\r', QChar(0x240D)).replace(u'\n', QChar(0x240A));
