@@ -99,7 +99,8 @@ bool IsBreak(char32_t c) {
 
 class T2sConverter {
 public:
-    T2sConverter() : converter_(opencc_open("t2s.json")) {
+    explicit T2sConverter(Utf8Conversion convert)
+        : converter_(opencc_open("t2s.json")), convert_(convert ? convert : opencc_convert_utf8) {
         if (converter_ == reinterpret_cast<opencc_t>(-1)) {
             throw RuntimeError(53, QStringLiteral(u"文件未找到：t2s.json"));
         }
@@ -110,13 +111,11 @@ public:
 
     QString convert(const QString& text) const {
         const QByteArray utf8 = text.toUtf8();
-        char* converted =
-            opencc_convert_utf8(converter_, utf8.constData(), std::size_t(utf8.size()));
-        // Taken for an empty conversion, a failure would quietly stop folding traditional
-        // characters.
+        char* converted = convert_(converter_, utf8.constData(), std::size_t(utf8.size()));
         if (converted == nullptr) {
+            const char* why = opencc_error();
             throw RuntimeError(
-                51, InternalError(QStringLiteral("OpenCC: ") + QString::fromUtf8(opencc_error())));
+                51, InternalError(QStringLiteral("OpenCC: ") + QString::fromUtf8(why ? why : "")));
         }
         const QString result = QString::fromUtf8(converted);
         opencc_convert_utf8_free(converted);
@@ -125,6 +124,7 @@ public:
 
 private:
     opencc_t converter_;
+    Utf8Conversion convert_;
 };
 
 // The simplified form of each of these characters that has one, each converted on its own. One
@@ -132,7 +132,7 @@ private:
 // is converted alone; should the lines not come back one for one, each is converted by itself.
 std::unordered_map<char32_t, std::u32string> SimplifiedForms(
     const std::vector<char32_t>& characters) {
-    const T2sConverter converter;
+    const T2sConverter converter(nullptr);
     QString lines;
     for (const char32_t c : characters) {
         lines += TextOf(c) + u'\n';
@@ -241,9 +241,8 @@ char16_t FoldingTable::SimpleForm(std::u32string_view form) const {
     return single && form[0] != kLookUp ? char16_t(form[0]) : kLookUp;
 }
 
-std::u32string FoldedForm(char32_t codePoint) {
-    const std::u32string_view form = FoldingTable::Get().changedForm(codePoint);
-    return form.empty() ? std::u32string(1, codePoint) : std::u32string(form);
+QString TraditionalToSimplified(const QString& text, Utf8Conversion convert) {
+    return T2sConverter(convert).convert(text);
 }
 
 CodePointKind KindOf(char32_t codePoint) {

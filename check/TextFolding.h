@@ -21,6 +21,7 @@
 #include <QChar>
 #include <QString>
 #include <QStringView>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,8 +30,14 @@
 
 namespace vorelta {
 
-// What a code point becomes; a code point that no fold changes stays itself.
-std::u32string FoldedForm(char32_t codePoint);
+// OpenCC's conversion of UTF-8 text (opencc_convert_utf8), or a stand-in for it: a new string
+// for opencc_convert_utf8_free, or null when the conversion failed.
+using Utf8Conversion = char* (*)(void* converter, const char* text, std::size_t length);
+
+// The text with its traditional characters made simplified by OpenCC's t2s.json, through
+// `convert` (OpenCC's own when null). RuntimeError 53 without t2s.json, and 51 when the
+// conversion fails: an empty text in its place would quietly stop folding traditional forms.
+QString TraditionalToSimplified(const QString& text, Utf8Conversion convert = nullptr);
 
 // What a folded code point is to the search for near-misses.
 enum class CodePointKind : std::uint8_t {

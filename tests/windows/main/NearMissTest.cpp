@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <random>
 
+#include "base/RuntimeError.h"
 #include "check/NearMissMatcher.h"
 #include "check/TextFolding.h"
 #include "tests/support/NearMissOracle.h"
@@ -49,6 +50,20 @@ TEST(TextFoldingTest, EachFormFoldsToOneAndOnlyWordCharactersAreKept) {
         const FoldedText folded = FoldText(written);
         EXPECT_EQ(folded.units, std::u32string(c.folded)) << written.toStdString();
         EXPECT_EQ(KindOf(folded.units.front()), c.kind) << written.toStdString();
+    }
+}
+
+// A conversion that fails must stop the check, not leave traditional forms unfolded.
+TEST(TextFoldingTest, OpenCcConvertsOrItsFailureIsAnError) {
+    EXPECT_EQ(TraditionalToSimplified(Text(u"中獎後")), Text(u"中奖后"));
+    const Utf8Conversion failing = [](void*, const char*, std::size_t) -> char* { return nullptr; };
+    try {
+        TraditionalToSimplified(Text(u"中獎"), failing);
+        ADD_FAILURE() << "a failed conversion passed for a converted text";
+    } catch (const RuntimeError& error) {
+        EXPECT_EQ(error.number(), 51);
+        EXPECT_TRUE(error.description().contains(QStringLiteral("OpenCC")))
+            << error.description().toStdString();
     }
 }
 
