@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 
 #include "store/Module1.h"
 #include "tests/support/KeyDatabase.h"
@@ -26,6 +27,11 @@ using namespace Qt::StringLiterals;
 using test::TempProgramDir;
 
 enum class StoreKind { KeyMdb, Server };
+
+// How test lists name the engine, instead of the enum's bytes.
+void PrintTo(StoreKind kind, std::ostream* out) {
+    *out << (kind == StoreKind::KeyMdb ? "key.mdb" : "server");
+}
 
 // The server's error number for a table it does not have.
 constexpr int kServerMissingTable = 3078;
@@ -185,16 +191,17 @@ TEST_P(StoreTableTest, ARowAddedThroughTheSharedRecordsetIsSeenByTheNextStatemen
 }
 
 TEST_P(StoreTableTest, UserTextIsBoundAndNeverPartOfTheStatement) {
-    open({u"it's"_s, u"cash"_s});
-    const auto lookup = [&](const QString& keyword) {
+    open({u"it's"_s, u"cash"_s, u"?"_s});
+    const auto lookup = [&](const QString& keyword, const QString& source = sql::kSelectByKeyname) {
         Recordset recordset;
-        recordset.Open(sql::kSelectByKeyname, connection, adLockReadOnly, adOptionUnspecified,
-                       {keyword});
+        recordset.Open(source, connection, adLockReadOnly, adOptionUnspecified, {keyword});
         return recordset.RecordCount();
     };
     EXPECT_EQ(lookup(u"it's"_s), 1);
     EXPECT_EQ(lookup(u"' or '1'='1"_s), 0);
     EXPECT_EQ(lookup(u"CASH"_s), 0);  // the comparison is exact
+    // A '?' quoted in the statement is text, not a parameter.
+    EXPECT_EQ(lookup(u"cash"_s, u"select * from keys where keyname = '?' or keyname=?"_s), 2);
 }
 
 // The row removed is the current one, told apart from rows of the same keyword by its other
