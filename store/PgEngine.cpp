@@ -200,6 +200,40 @@ void AppendCopyValue(const FieldValue& value, QByteArray& out) {
     }
 }
 
+// A source binds each '?' to the next parameter, on every engine; PostgreSQL numbers its own
+// ($1, $2, ...) and reads a bare '?' as part of an operator. A '?' inside a quoted text or name
+// ('...', "...") or a comment stays as it is written.
+QString NumberedParameters(const QString& source) {
+    QString sql;
+    sql.reserve(source.size());
+    int next = 0;
+    qsizetype i = 0;
+    const auto copyUpTo = [&](qsizetype end) {  // -1: to the end
+        const qsizetype stop = end < 0 ? source.size() : end;
+        sql += QStringView(source).sliced(i, stop - i);
+        i = stop;
+    };
+    while (i < source.size()) {
+        const QStringView rest = QStringView(source).sliced(i);
+        if (rest.front() == u'\'' || rest.front() == u'"') {
+            const qsizetype close = source.indexOf(rest.front(), i + 1);
+            copyUpTo(close < 0 ? -1 : close + 1);
+        } else if (rest.startsWith(u"--")) {
+            copyUpTo(source.indexOf(u'\n', i));
+        } else if (rest.startsWith(u"/*")) {
+            const qsizetype close = source.indexOf(u"*/", i + 2);
+            copyUpTo(close < 0 ? -1 : close + 2);
+        } else if (rest.front() == u'?') {
+            sql += u'$' + QString::number(++next);
+            ++i;
+        } else {
+            sql += rest.front();
+            ++i;
+        }
+    }
+    return sql;
+}
+
 }  // namespace
 
 namespace {
@@ -728,7 +762,7 @@ SourceShape PgEngine::describe(const QString& source, const std::vector<QString>
     if (!conn_ || lost_) {
         throw unreachable();
     }
-    const Result described = describeInOneTrip(source.toUtf8());
+    const Result described = describeInOneTrip(NumberedParameters(source).toUtf8());
     SourceShape shape;
     const int fields = PQnfields(described.get());
     for (int c = 0; c < fields; ++c) {
@@ -759,7 +793,7 @@ SourceTraits PgEngine::read(const QString& source, const std::vector<QString>& p
     shape = describe(source, parameters, updatable);
     // The count of the proof just before: a change during the reading shows at the next.
     changesAtRead_ = changes_;
-    const Result result = run(source, parameters);
+    const Result result = run(NumberedParameters(source), parameters);
     const int count = result.rows();
     rows.columns.assign(shape.columns.size(), {});
     rows.rowIds.clear();
@@ -778,7 +812,8 @@ SourceTraits PgEngine::read(const QString& source, const std::vector<QString>& p
 
 int PgEngine::count(const QString& source, const std::vector<QString>& parameters) {
     const Result result =
-        run(QStringLiteral("select count(*) from (%1) as counted").arg(source), parameters);
+        run(QStringLiteral("select count(*) from (%1) as counted").arg(NumberedParameters(source)),
+            parameters);
     return result.value(0, 0).value_or(QString()).toInt();
 }
 

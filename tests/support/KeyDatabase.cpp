@@ -83,24 +83,27 @@ void TempProgramDir::insertKeys(const std::vector<FieldValue>& rows) {
 }
 
 std::vector<FieldValue> TempProgramDir::storedKeys() const {
+    return column("select keyname from keys order by rowid");
+}
+
+std::vector<FieldValue> TempProgramDir::column(const std::string& sql) const {
     Db db(keyDatabase());
     sqlite3_stmt* select = nullptr;
-    db.check(
-        sqlite3_prepare_v2(db.db, "select keyname from keys order by rowid", -1, &select, nullptr));
-    std::vector<FieldValue> keys;
+    db.check(sqlite3_prepare_v2(db.db, sql.c_str(), -1, &select, nullptr));
+    std::vector<FieldValue> values;
     int rc;
     while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
         if (sqlite3_column_type(select, 0) == SQLITE_NULL) {
-            keys.emplace_back();
+            values.emplace_back();
         } else {
-            keys.emplace_back(
+            values.emplace_back(
                 QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(select, 0)),
                                   sqlite3_column_bytes(select, 0)));
         }
     }
     sqlite3_finalize(select);
     db.check(rc);
-    return keys;
+    return values;
 }
 
 QByteArray TempProgramDir::fileBytes() const {

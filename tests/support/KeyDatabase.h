@@ -32,6 +32,10 @@ public:
 
     // Adds rows behind the program's back, as another program would.
     void insertKeys(const std::vector<FieldValue>& rows);
+    // Runs statements on key.mdb behind the program's back, as another program would.
+    void exec(const std::string& sql) const;
+    // The first column of every row the query gives, as another program reads it.
+    std::vector<FieldValue> column(const std::string& sql) const;
     // Every keyname in the table, in rowid order.
     std::vector<FieldValue> storedKeys() const;
     // key.mdb's bytes as they are now; empty when there is no such file.
@@ -40,8 +44,6 @@ public:
     QStringList files() const;
 
 private:
-    void exec(const std::string& sql) const;
-
     QTemporaryDir dir_;
     QString path_;
 };
