@@ -1,11 +1,11 @@
 #include "check/KeywordMatcher.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <string_view>
 
-#include "check/UnitSort.h"
+#include "check/AhoCorasick.h"
+#include "check/CodeUnitSet.h"
 
 namespace vorelta {
 
@@ -14,30 +14,6 @@ namespace {
 std::u16string_view View(QStringView text) {
     return {text.utf16(), std::size_t(text.size())};
 }
-
-// Which UTF-16 code units occur in a text: one bit for each of the 65536.
-class CodeUnitSet {
-public:
-    explicit CodeUnitSet(QStringView text) : bits_(65536 / 64) {
-        for (const char16_t c : View(text)) {
-            bits_[c >> 6] |= std::uint64_t(1) << (c & 63);
-        }
-    }
-
-    bool contains(char16_t c) const { return (bits_[c >> 6] >> (c & 63)) & 1; }
-
-    bool containsAll(std::u16string_view text) const {
-        for (const char16_t c : text) {
-            if (!contains(c)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-private:
-    std::vector<std::uint64_t> bits_;
-};
 
 // Adds an occurrence that ends at or after the end of every run so far, merging it with the
 // runs it overlaps or touches; a long keyword may reach back over several of them.
@@ -75,7 +51,7 @@ std::vector<TextRun> RunsOf(std::u16string_view text,
 }
 
 KeywordHits MatchKeywordByKeyword(QStringView message, const std::vector<FieldValue>& keywords) {
-    const CodeUnitSet present(message);
+    const CodeUnitSet present(View(message));
     const std::u16string_view text = View(message);
     KeywordHits hits;
     std::vector<std::u16string_view> found;
@@ -97,139 +73,50 @@ KeywordHits MatchKeywordByKeyword(QStringView message, const std::vector<FieldVa
     return hits;
 }
 
-constexpr std::uint32_t kNoNode = 0;  // the root is nobody's child
-
-// An Aho-Corasick automaton over UTF-16 code units.
-//
-// The trie is built level by level, all first code units, then all second ones, and so on, so
-// its nodes are numbered breadth first: the children of a node are consecutive nodes sorted by
-// code unit, and the shallow nodes, where a scan spends most of its time, sit together at the
-// front where they stay in cache.
+// The exact search over the automaton: each node's mark is the length of the longest keyword
+// that the text read up to it ends with, its own keyword's or else its failure's.
 class KeywordAutomaton {
 public:
     // Builds the automaton over non-empty keywords; endNode[k] receives keyword k's node.
     KeywordAutomaton(const std::vector<std::u16string_view>& keywords,
                      std::vector<std::uint32_t>& endNode)
-        : rootChild_(65536, kNoNode) {
-        buildTrie(keywords, endNode);
-        for (std::uint32_t node = firstChild_[0]; node < firstChild_[1]; ++node) {
-            rootChild_[unit_[node]] = node;
+        : core_(
+              std::uint32_t(keywords.size()), [&](std::uint32_t k) { return keywords[k]; },
+              [&](std::uint32_t k, std::uint32_t node) { endNode[k] = node; }) {
+        for (std::size_t k = 0; k < keywords.size(); ++k) {
+            core_.setMark(endNode[k], std::uint32_t(keywords[k].size()));
         }
-        linkFailures();
-        measureLongestEndings(keywords, endNode);
+        core_.inheritMarks();
     }
 
     // The nodes whose keyword, or a keyword ending in it, occurs in the text; and the runs that
     // the occurrences of all keywords cover: at each position the longest keyword ending there
     // covers every shorter one.
     std::vector<std::uint8_t> scan(std::u16string_view text, std::vector<TextRun>& runs) const {
-        std::vector<std::uint8_t> reached(unit_.size(), 0);
-        std::uint32_t state = 0;
+        std::vector<std::uint8_t> reached(core_.size(), 0);
+        std::uint32_t state = AhoCorasickCore::kRoot;
         for (std::size_t i = 0; i < text.size(); ++i) {
-            state = advance(state, text[i]);
+            state = core_.advance(state, text[i]);
             reached[state] = 1;
-            if (const std::uint32_t length = longestEnding_[state]) {
+            if (const std::uint32_t length = core_.mark(state)) {
                 AddOccurrence(runs, {qsizetype(i + 1 - length), qsizetype(i + 1)});
             }
         }
         // Reaching a node means its failure chain was matched too; deepest nodes first.
-        for (std::size_t node = reached.size() - 1; node > 0; --node) {
+        for (std::uint32_t node = core_.size() - 1; node > 0; --node) {
             if (reached[node]) {
-                reached[failure_[node]] = 1;
+                reached[core_.failure(node)] = 1;
             }
         }
         return reached;
     }
 
 private:
-    void buildTrie(const std::vector<std::u16string_view>& keywords,
-                   std::vector<std::uint32_t>& endNode) {
-        parent_.assign(1, 0);
-        unit_.assign(1, 0);
-        BuildTrieByLevels(
-            std::uint32_t(keywords.size()), [&](std::uint32_t k) { return keywords[k]; },
-            [&](std::uint32_t parent, char16_t unit, std::uint32_t) {
-                parent_.push_back(parent);
-                unit_.push_back(unit);
-            },
-            [&](std::uint32_t k, std::uint32_t node) { endNode[k] = node; });
-        // Children follow their parents in parent order, so counting them places them all.
-        firstChild_.assign(unit_.size() + 1, 0);
-        for (std::size_t node = 1; node < parent_.size(); ++node) {
-            ++firstChild_[parent_[node] + 1];
-        }
-        firstChild_[0] = 1;
-        for (std::size_t node = 1; node < firstChild_.size(); ++node) {
-            firstChild_[node] += firstChild_[node - 1];
-        }
-    }
-
-    void linkFailures() {
-        failure_.assign(unit_.size(), 0);
-        for (std::size_t node = 1; node < unit_.size(); ++node) {
-            if (parent_[node] != 0) {
-                failure_[node] = advance(failure_[parent_[node]], unit_[node]);
-            }
-        }
-    }
-
-    // For each node, the length of the longest keyword that the text read up to it ends with:
-    // its own keyword, or else the longest one at its failure, which lies nearer the root and so
-    // has the lower number.
-    void measureLongestEndings(const std::vector<std::u16string_view>& keywords,
-                               const std::vector<std::uint32_t>& endNode) {
-        longestEnding_.assign(unit_.size(), 0);
-        for (std::size_t k = 0; k < keywords.size(); ++k) {
-            longestEnding_[endNode[k]] = std::uint32_t(keywords[k].size());
-        }
-        for (std::size_t node = 1; node < unit_.size(); ++node) {
-            if (longestEnding_[node] == 0) {
-                longestEnding_[node] = longestEnding_[failure_[node]];
-            }
-        }
-    }
-
-    std::uint32_t child(std::uint32_t node, char16_t c) const {
-        if (node == 0) {
-            return rootChild_[c];
-        }
-        const std::uint32_t begin = firstChild_[node];
-        std::uint32_t count = firstChild_[node + 1] - begin;
-        if (count == 0) {
-            return kNoNode;
-        }
-        // Branch-free binary search for the last child whose unit is at most c: the outcome of
-        // each comparison is unpredictable, so a jump would cost more than the comparison.
-        const char16_t* base = unit_.data() + begin;
-        while (count > 1) {
-            const std::uint32_t half = count / 2;
-            base = base[half] <= c ? base + half : base;
-            count -= half;
-        }
-        return *base == c ? std::uint32_t(base - unit_.data()) : kNoNode;
-    }
-
-    // The longest keyword prefix that the text read so far, plus c, ends with.
-    std::uint32_t advance(std::uint32_t state, char16_t c) const {
-        for (;;) {
-            const std::uint32_t next = child(state, c);
-            if (next != kNoNode || state == 0) {
-                return next;
-            }
-            state = failure_[state];
-        }
-    }
-
-    std::vector<std::uint32_t> firstChild_;  // a node's children start here; one entry more
-    std::vector<std::uint32_t> parent_;
-    std::vector<char16_t> unit_;            // the code unit on the edge into each node
-    std::vector<std::uint32_t> rootChild_;  // the root's children by code unit
-    std::vector<std::uint32_t> failure_;
-    std::vector<std::uint32_t> longestEnding_;
+    AhoCorasickCore core_;
 };
 
 KeywordHits MatchWithAutomaton(QStringView message, const std::vector<FieldValue>& keywords) {
-    const CodeUnitSet present(message);
+    const CodeUnitSet present(View(message));
 
     // Only keywords made of code units the message has can occur in it. They are copied side
     // by side, so that building the trie reads one block of memory instead of a string per row.

@@ -2,12 +2,12 @@
 
 #include <QChar>
 #include <algorithm>
-#include <bit>
 #include <memory>
 #include <unordered_map>
 
+#include "check/AhoCorasick.h"
+#include "check/CodeUnitSet.h"
 #include "check/TextFolding.h"
-#include "check/UnitSort.h"
 
 namespace vorelta {
 
@@ -566,19 +566,25 @@ private:
 
 }  // namespace
 
-// An Aho-Corasick automaton over the letters of some of the folded keywords, in UTF-16 code
-// units. Built level by level, so that its nodes are numbered breadth first and the children of
-// a node are consecutive nodes sorted by code unit. What a scan reads of a node lies together.
+// The near-miss search over the automaton, over the letters of some of the folded keywords. Each
+// node's mark is where its chain of endings starts: the node itself where some keyword ends
+// there, else the nearest such node on its failure chain; 0 for none.
 class FoldedKeywordAutomaton {
 public:
-    FoldedKeywordAutomaton(const FoldedKeywords& keywords, std::vector<std::uint32_t> rows)
-        : keywords_(keywords), rows_(std::move(rows)), rootChild_(65536, 0), hasRootChild_(65536) {
-        buildTrie();
-        for (std::uint32_t node = 1; node <= nodes_[0].childCount; ++node) {
-            rootChild_[unit_[node]] = node;
-            hasRootChild_[unit_[node]] = true;
+    FoldedKeywordAutomaton(const FoldedKeywords& keywords, const std::vector<std::uint32_t>& rows)
+        : keywords_(keywords),
+          core_(
+              std::uint32_t(rows.size()),
+              [&](std::uint32_t k) { return keywords.letters(rows[k]); },
+              [&](std::uint32_t k, std::uint32_t node) { addEnding(node, rows[k]); }) {
+        endings_.resize(core_.size());
+        for (std::uint32_t node = 1; node < core_.size(); ++node) {
+            if (endings_[node].row != kNone) {
+                core_.setMark(node, node);
+            }
         }
-        linkFailures();
+        core_.inheritMarks();
+        measureChains();
     }
 
     // Finds of keywords that are their own letters, in a stretch written exactly as its letters,
@@ -587,10 +593,10 @@ public:
         const std::u16string_view letters = message.letters();
         LastBefore changed(message.changed());
         LastBefore dropped(message.droppedBefore());
-        std::uint32_t state = 0;
+        std::uint32_t state = AhoCorasickCore::kRoot;
         for (std::size_t i = 0; i < letters.size(); ++i) {
-            state = advance(state, letters[i]);
-            const std::uint32_t reportFrom = nodes_[state].reportFrom;
+            state = core_.advance(state, letters[i]);
+            const std::uint32_t reportFrom = core_.mark(state);
             if (reportFrom == 0) {
                 continue;
             }
@@ -601,7 +607,7 @@ public:
                 continue;
             }
             for (std::uint32_t node = reportFrom; node != 0;
-                 node = nodes_[nodes_[node].failure].reportFrom) {
+                 node = core_.mark(core_.failure(node))) {
                 const Ending& ending = endings_[node];
                 const std::size_t start = i + 1 - ending.depth;
                 collector.offer(ending.row, start, i + 1);
@@ -613,15 +619,6 @@ public:
     }
 
 private:
-    // What a scan reads of every node it passes, kept small and together.
-    struct Node {
-        std::uint32_t firstChild = 0;  // its children are the next childCount nodes from here
-        std::uint32_t childCount = 0;
-        std::uint32_t failure = 0;
-        // The node itself where some keyword ends there, else the nearest such node on its
-        // failure chain; 0 for none.
-        std::uint32_t reportFrom = 0;
-    };
     // The rows whose letters end at a node.
     struct Ending {
         std::uint32_t row = kNone;  // the first of them
@@ -639,61 +636,30 @@ private:
         std::uint32_t changed : 1 = 0;
     };
 
-    std::u16string_view lettersOf(std::uint32_t k) const { return keywords_.letters(rows_[k]); }
-
-    void addEnding(Ending& node, std::uint32_t row) {
-        if (node.row == kNone) {
-            node.row = row;
+    // Called while the core is built, before endings_ has a place for every node.
+    void addEnding(std::uint32_t node, std::uint32_t row) {
+        if (node >= endings_.size()) {
+            endings_.resize(node + 1);
+        }
+        Ending& ending = endings_[node];
+        if (ending.row == kNone) {
+            ending.row = row;
+            ending.depth = std::uint32_t(keywords_.letters(row).size());
         } else {
-            moreRows_.push_back({row, node.moreRows});
-            node.moreRows = std::uint32_t(moreRows_.size() - 1);
+            moreRows_.push_back({row, ending.moreRows});
+            ending.moreRows = std::uint32_t(moreRows_.size() - 1);
         }
     }
 
-    void buildTrie() {
-        std::vector<std::uint32_t> parent(1, 0);
-        unit_.assign(1, 0);
-        nodes_.assign(1, Node());
-        endings_.assign(1, Ending());
-        BuildTrieByLevels(
-            std::uint32_t(rows_.size()), [this](std::uint32_t k) { return lettersOf(k); },
-            [&](std::uint32_t node, char16_t unit, std::uint32_t depth) {
-                parent.push_back(node);
-                unit_.push_back(unit);
-                nodes_.push_back({});
-                endings_.push_back({.depth = depth});
-            },
-            [&](std::uint32_t k, std::uint32_t node) { addEnding(endings_[node], rows_[k]); });
-        // Children follow their parents in parent order, so counting them places them all.
-        for (std::size_t node = 1; node < parent.size(); ++node) {
-            ++nodes_[parent[node]].childCount;
-        }
-        std::uint32_t first = 1;
-        for (Node& node : nodes_) {
-            node.firstChild = first;
-            first += node.childCount;
-        }
-        parent_ = std::move(parent);
-    }
-
-    // Failures point nearer the root, to lower numbers, so one pass in number order sets them.
-    void linkFailures() {
-        for (std::uint32_t node = 1; node < nodes_.size(); ++node) {
-            if (parent_[node] != 0) {
-                nodes_[node].failure = advance(nodes_[parent_[node]].failure, unit_[node]);
-            }
-            nodes_[node].reportFrom =
-                endings_[node].row != kNone ? node : nodes_[nodes_[node].failure].reportFrom;
-        }
-        parent_ = {};
-        chains_.assign(nodes_.size(), Chain());
-        // A failure lies nearer the root, so its chain is known before the node's.
-        for (std::uint32_t node = 1; node < nodes_.size(); ++node) {
+    // A failure lies nearer the root, so its chain is known before the node's.
+    void measureChains() {
+        chains_.assign(core_.size(), Chain());
+        for (std::uint32_t node = 1; node < core_.size(); ++node) {
             const Ending& ending = endings_[node];
             if (ending.row == kNone) {
                 continue;
             }
-            bool changed = chains_[nodes_[nodes_[node].failure].reportFrom].changed;
+            bool changed = chains_[core_.mark(core_.failure(node))].changed;
             changed |= keywords_.flags(ending.row) & FoldedKeywords::kChanged;
             for (std::uint32_t k = ending.moreRows; k != kNone; k = moreRows_[k].next) {
                 changed |= keywords_.flags(moreRows_[k].row) & FoldedKeywords::kChanged;
@@ -702,67 +668,15 @@ private:
         }
     }
 
-    std::uint32_t child(std::uint32_t node, char16_t c) const {
-        if (node == 0) {
-            // Most code units start no keyword: a bit tells so without the larger table.
-            return hasRootChild_[c] ? rootChild_[c] : 0;
-        }
-        std::uint32_t count = nodes_[node].childCount;
-        if (count == 0) {
-            return 0;
-        }
-        // Branch-free binary search for the last child whose unit is at most c: the outcome of
-        // each comparison is unpredictable, so a jump would cost more than the comparison.
-        const char16_t* base = unit_.data() + nodes_[node].firstChild;
-        while (count > 1) {
-            const std::uint32_t half = count / 2;
-            base = base[half] <= c ? base + half : base;
-            count -= half;
-        }
-        return *base == c ? std::uint32_t(base - unit_.data()) : 0;
-    }
-
-    std::uint32_t advance(std::uint32_t state, char16_t c) const {
-        for (;;) {
-            const std::uint32_t next = child(state, c);
-            if (next != 0 || state == 0) {
-                return next;
-            }
-            state = nodes_[state].failure;
-        }
-    }
-
     const FoldedKeywords& keywords_;
-    std::vector<std::uint32_t> rows_;  // by keyword number, while building only
-    std::vector<Node> nodes_;
+    // Filled while the core is built, so declared before it.
     std::vector<Ending> endings_;  // by node
-    std::vector<Chain> chains_;    // by node, for those where keywords end
     std::vector<MoreRow> moreRows_;
-    std::vector<char16_t> unit_;            // the code unit on the edge into each node
-    std::vector<std::uint32_t> rootChild_;  // the root's children by code unit
-    std::vector<bool> hasRootChild_;
-    std::vector<std::uint32_t> parent_;  // while building only
+    AhoCorasickCore core_;
+    std::vector<Chain> chains_;  // by node, for those where keywords end
 };
 
 namespace {
-
-// Which UTF-16 code units occur in a text: one bit for each of the 65536.
-class CodeUnitSet {
-public:
-    explicit CodeUnitSet(std::u16string_view text) : bits_(65536 / 64) {
-        for (const char16_t c : text) {
-            bits_[c >> 6] |= std::uint64_t(1) << (c & 63);
-        }
-    }
-
-    bool containsAll(std::u16string_view text) const {
-        return std::all_of(text.begin(), text.end(),
-                           [this](char16_t c) { return (bits_[c >> 6] >> (c & 63)) & 1; });
-    }
-
-private:
-    std::vector<std::uint64_t> bits_;
-};
 
 void FindKeywordByKeyword(const FoldedMessage& message, const FoldedKeywords& keywords,
                           NearMissCollector& collector) {
@@ -791,7 +705,7 @@ void FindWithAutomaton(const FoldedMessage& message, const FoldedKeywords& keywo
             rows.push_back(std::uint32_t(row));
         }
     }
-    FoldedKeywordAutomaton(keywords, std::move(rows)).scan(message, collector);
+    FoldedKeywordAutomaton(keywords, rows).scan(message, collector);
 }
 
 }  // namespace
@@ -864,7 +778,7 @@ NearMisses NearMissIndex::find(QStringView message, const std::vector<FieldValue
                     rows.push_back(std::uint32_t(row));
                 }
             }
-            automaton_ = std::make_unique<FoldedKeywordAutomaton>(*keywords_, std::move(rows));
+            automaton_ = std::make_unique<FoldedKeywordAutomaton>(*keywords_, rows);
         }
         automaton_->scan(folded, collector);
         return collector.result();

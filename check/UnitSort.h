@@ -1,6 +1,6 @@
 #pragma once
 
-// How both keyword automata build their tries: level by level, children sorted by code unit.
+// How the keyword automaton builds its trie: level by level, children sorted by code unit.
 
 #include <algorithm>
 #include <cstdint>
@@ -40,7 +40,7 @@ inline void SortByUnit(std::uint64_t* begin, std::uint64_t* end,
 
 // Builds a trie over `count` keywords of one code unit or more, level by level, so that children
 // follow their parents in parent order and sit in code unit order. `letters(k)` is keyword k;
-// `addNode(parent, unit, depth)` makes the next node, numbered from 1 in call order, and
+// `addNode(parent, unit)` makes the next node, numbered from 1 in call order, and
 // `endAt(k, node)` says where keyword k ends.
 template <class Letters, class AddNode, class EndAt>
 void BuildTrieByLevels(std::uint32_t count, Letters letters, AddNode addNode, EndAt endAt) {
@@ -70,7 +70,7 @@ void BuildTrieByLevels(std::uint32_t count, Letters letters, AddNode addNode, En
                 const auto k = std::uint32_t(keys[i]);
                 const auto unit = char16_t(keys[i] >> 32);
                 if (i == groupStart || unit != char16_t(keys[i - 1] >> 32)) {
-                    addNode(parent, unit, depth + 1);
+                    addNode(parent, unit);
                     ++lastNode;
                 }
                 at[k] = lastNode;
