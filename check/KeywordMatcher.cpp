@@ -37,42 +37,6 @@ std::vector<TextRun> RunsOf(std::vector<TextRun> occurrences) {
     return runs;
 }
 
-// Every occurrence of the hit keywords: few, in a short message.
-std::vector<TextRun> RunsOf(std::u16string_view text,
-                            const std::vector<std::u16string_view>& found) {
-    std::vector<TextRun> occurrences;
-    for (const std::u16string_view keyword : found) {
-        for (std::size_t at = text.find(keyword); at != std::u16string_view::npos;
-             at = text.find(keyword, at + 1)) {
-            occurrences.push_back({qsizetype(at), qsizetype(at + keyword.size())});
-        }
-    }
-    return RunsOf(std::move(occurrences));
-}
-
-KeywordHits MatchKeywordByKeyword(QStringView message, const std::vector<FieldValue>& keywords) {
-    const CodeUnitSet present(View(message));
-    const std::u16string_view text = View(message);
-    KeywordHits hits;
-    std::vector<std::u16string_view> found;
-    for (std::size_t row = 0; row < keywords.size(); ++row) {
-        const FieldValue& keyword = keywords[row];
-        if (!keyword) {
-            continue;
-        }
-        const std::u16string_view needle = View(*keyword);
-        if (needle.empty()) {
-            hits.rows.push_back(row);
-        } else if (needle.size() <= text.size() && present.contains(needle.front()) &&
-                   text.find(needle) != std::u16string_view::npos) {
-            hits.rows.push_back(row);
-            found.push_back(needle);
-        }
-    }
-    hits.runs = RunsOf(text, found);
-    return hits;
-}
-
 // The exact search over the automaton: each node's mark is the length of the longest keyword
 // that the text read up to it ends with, its own keyword's or else its failure's.
 class KeywordAutomaton {
@@ -203,17 +167,11 @@ KeywordHits KeywordIndex::match(QStringView message) const {
     return hits;
 }
 
-KeywordHits MatchKeywords(QStringView message, const std::vector<FieldValue>& keywords,
-                          MatcherKind kind) {
+KeywordHits MatchKeywords(QStringView message, const std::vector<FieldValue>& keywords) {
     if (message.isEmpty()) {
         return {};
     }
-    if (kind == MatcherKind::ByLength) {
-        kind = message.size() <= kShortMessageLimit ? MatcherKind::KeywordByKeyword
-                                                    : MatcherKind::Automaton;
-    }
-    return kind == MatcherKind::KeywordByKeyword ? MatchKeywordByKeyword(message, keywords)
-                                                 : MatchWithAutomaton(message, keywords);
+    return MatchWithAutomaton(message, keywords);
 }
 
 }  // namespace vorelta

@@ -7,10 +7,10 @@
 // often its keyword occurs. Where the hits stand is told as runs: the stretches of the message
 // that occurrences of non-empty keywords cover.
 //
-// A short message is searched keyword by keyword: after a cheap test of the keyword's first
-// character that is faster than building anything. A long message is scanned once by an
-// Aho-Corasick automaton built over all keywords, so the cost grows with the length of the
-// message plus the total length of the keywords, never with their product.
+// A short message is looked up in an index kept for the list (KeywordIndex). A long message is
+// scanned once by an Aho-Corasick automaton built over the keywords it can hold, so the cost grows
+// with the length of the message plus the total length of those keywords, never with their
+// product.
 
 #include <QStringView>
 #include <cstddef>
@@ -23,10 +23,8 @@
 
 namespace vorelta {
 
-// Messages up to this many code units are searched keyword by keyword.
+// Messages up to this many code units are looked up in the kept indexes; longer ones scanned.
 inline constexpr qsizetype kShortMessageLimit = 256;
-
-enum class MatcherKind { ByLength, KeywordByKeyword, Automaton };
 
 struct KeywordHits {
     std::vector<std::size_t> rows;  // the indexes of the rows that are hits, in row order
@@ -36,9 +34,9 @@ struct KeywordHits {
     bool operator==(const KeywordHits&) const = default;
 };
 
-// The hits and the runs they cover, found in one pass over the message.
-KeywordHits MatchKeywords(QStringView message, const std::vector<FieldValue>& keywords,
-                          MatcherKind kind = MatcherKind::ByLength);
+// The hits and the runs they cover, found in one pass of an automaton over the message: for a
+// long message, though any message gives the same.
+KeywordHits MatchKeywords(QStringView message, const std::vector<FieldValue>& keywords);
 
 // The keywords laid out for looking up every stretch of a message (HashedKeywords.h): a message
 // of m code units costs about m times the longest beginning of a keyword that it holds at one

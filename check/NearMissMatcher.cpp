@@ -6,7 +6,6 @@
 #include <unordered_map>
 
 #include "check/AhoCorasick.h"
-#include "check/CodeUnitSet.h"
 #include "check/TextFolding.h"
 
 namespace vorelta {
@@ -91,18 +90,6 @@ public:
 
     // Marks the rows whose letters another row has too, where the caller has not found them.
     void markShared(std::size_t row) { flags_[row] |= kShared; }
-    void markAllShared() {
-        std::unordered_map<std::u16string_view, std::size_t> firstOf;
-        for (std::size_t row = 0; row < size(); ++row) {
-            if (!letters(row).empty()) {
-                const auto [first, added] = firstOf.emplace(letters(row), row);
-                if (!added) {
-                    markShared(first->second);
-                    markShared(row);
-                }
-            }
-        }
-    }
 
 private:
     void add(std::size_t row, std::u32string_view letters) {
@@ -676,62 +663,6 @@ private:
     std::vector<Chain> chains_;  // by node, for those where keywords end
 };
 
-namespace {
-
-void FindKeywordByKeyword(const FoldedMessage& message, const FoldedKeywords& keywords,
-                          NearMissCollector& collector) {
-    const std::u16string_view text = message.letters();
-    for (std::size_t row = 0; row < keywords.size(); ++row) {
-        const std::u16string_view letters = keywords.letters(row);
-        if (letters.empty() || collector.skipped(row)) {
-            continue;
-        }
-        for (std::size_t at = text.find(letters); at != std::u16string_view::npos;
-             at = text.find(letters, at + 1)) {
-            collector.offer(row, at, at + letters.size());
-        }
-    }
-}
-
-// Only keywords made of code units that the message's letters have can occur in them.
-void FindWithAutomaton(const FoldedMessage& message, const FoldedKeywords& keywords,
-                       NearMissCollector& collector) {
-    const CodeUnitSet present(message.letters());
-    std::vector<std::uint32_t> rows;
-    for (std::size_t row = 0; row < keywords.size(); ++row) {
-        const std::u16string_view letters = keywords.letters(row);
-        if (!letters.empty() && !collector.skipped(row) &&
-            letters.size() <= message.letters().size() && present.containsAll(letters)) {
-            rows.push_back(std::uint32_t(row));
-        }
-    }
-    FoldedKeywordAutomaton(keywords, rows).scan(message, collector);
-}
-
-}  // namespace
-
-NearMisses FindNearMisses(QStringView message, const std::vector<FieldValue>& keywords,
-                          const std::vector<std::size_t>& exactRows, MatcherKind kind) {
-    if (message.isEmpty()) {
-        return {};
-    }
-    if (kind == MatcherKind::ByLength) {
-        kind = message.size() <= kShortMessageLimit ? MatcherKind::KeywordByKeyword
-                                                    : MatcherKind::Automaton;
-    }
-    FoldedKeywords folded(keywords);
-    folded.markAllShared();
-    FoldingBuffers buffers;
-    const FoldedMessage foldedMessage(message, buffers);
-    NearMissCollector collector(foldedMessage, folded, keywords, exactRows);
-    if (kind == MatcherKind::KeywordByKeyword) {
-        FindKeywordByKeyword(foldedMessage, folded, collector);
-    } else {
-        FindWithAutomaton(foldedMessage, folded, collector);
-    }
-    return collector.result();
-}
-
 QString NearMissLine(QStringView message, const NearMiss& nearMiss, const QString& keyword) {
     const TextRun& written = nearMiss.written;
     return message.sliced(written.start, written.end - written.start).toString() +
@@ -765,24 +696,11 @@ NearMisses NearMissIndex::find(QStringView message, const std::vector<FieldValue
     if (message.isEmpty()) {
         return {};
     }
-    // A long message's arrays are not kept: they would hold its size for every message after.
-    FoldingBuffers ownBuffers;
-    const bool shortMessage = message.size() <= kShortMessageLimit;
-    const FoldedMessage folded(message, shortMessage ? *buffers_ : ownBuffers);
-    NearMissCollector collector(folded, *keywords_, keywords, exactRows);
     if (message.size() > kShortMessageLimit) {
-        if (!automaton_) {
-            std::vector<std::uint32_t> rows;
-            for (std::size_t row = 0; row < keywords_->size(); ++row) {
-                if (!keywords_->letters(row).empty()) {
-                    rows.push_back(std::uint32_t(row));
-                }
-            }
-            automaton_ = std::make_unique<FoldedKeywordAutomaton>(*keywords_, rows);
-        }
-        automaton_->scan(folded, collector);
-        return collector.result();
+        return scan(message, keywords, exactRows);
     }
+    const FoldedMessage folded(message, *buffers_);
+    NearMissCollector collector(folded, *keywords_, keywords, exactRows);
     // Every keyword has two letters at least: a stretch of one is never looked up.
     const std::u16string_view text = folded.letters();
     for (std::size_t start = 0; start + 1 < text.size(); ++start) {
@@ -790,6 +708,28 @@ NearMisses NearMissIndex::find(QStringView message, const std::vector<FieldValue
             collector.offer(row, start, start + length);
         });
     }
+    return collector.result();
+}
+
+NearMisses NearMissIndex::scan(QStringView message, const std::vector<FieldValue>& keywords,
+                               const std::vector<std::size_t>& exactRows) {
+    if (message.isEmpty()) {
+        return {};
+    }
+    // A long message's arrays are not kept: they would hold its size for every message after.
+    FoldingBuffers buffers;
+    const FoldedMessage folded(message, buffers);
+    NearMissCollector collector(folded, *keywords_, keywords, exactRows);
+    if (!automaton_) {
+        std::vector<std::uint32_t> rows;
+        for (std::size_t row = 0; row < keywords_->size(); ++row) {
+            if (!keywords_->letters(row).empty()) {
+                rows.push_back(std::uint32_t(row));
+            }
+        }
+        automaton_ = std::make_unique<FoldedKeywordAutomaton>(*keywords_, rows);
+    }
+    automaton_->scan(folded, collector);
     return collector.result();
 }
 

@@ -20,7 +20,7 @@
 // A row is listed when it has no exact hit and at least one near-miss; the first near-miss is
 // the one that starts first, and of those the shortest.
 //
-// Searched like the exact hits: keyword by keyword, through an index of hashed folded keywords
+// Searched like the exact hits: through an index of hashed folded keywords
 // kept while the rows are unchanged, or for a long message by an Aho-Corasick automaton. No
 // search backtracks: each costs the message's length times at most the longest keyword's for a
 // short message, and the message's length plus the finds for a long one.
@@ -53,13 +53,6 @@ struct NearMisses {
     bool operator==(const NearMisses&) const = default;
 };
 
-// exactRows holds the rows with an exact hit, in row order: they are never listed, and a long
-// message's search leaves out what can only be their occurrences, so it must hold every one of
-// them. A message here is as the check normalised it.
-NearMisses FindNearMisses(QStringView message, const std::vector<FieldValue>& keywords,
-                          const std::vector<std::size_t>& exactRows,
-                          MatcherKind kind = MatcherKind::ByLength);
-
 // "<as written> ≈ <stored keyword>", one line of the report's near-misses.
 QString NearMissLine(QStringView message, const NearMiss& nearMiss, const QString& keyword);
 
@@ -75,8 +68,16 @@ class NearMissIndex {
 public:
     explicit NearMissIndex(const std::vector<FieldValue>& keywords);
     ~NearMissIndex();
-    // The keywords are those the index was built over.
+    // The keywords are those the index was built over. exactRows holds the rows with an exact
+    // hit, in row order: they are never listed, and a long message's search leaves out what can
+    // only be their occurrences, so it must hold every one of them. A message here is as the
+    // check normalised it.
     NearMisses find(QStringView message, const std::vector<FieldValue>& keywords,
+                    const std::vector<std::size_t>& exactRows);
+    // The same by a scan of the automaton over the folded keywords, built at the first call and
+    // kept: what find does for a message longer than kShortMessageLimit, though any message gives
+    // the same.
+    NearMisses scan(QStringView message, const std::vector<FieldValue>& keywords,
                     const std::vector<std::size_t>& exactRows);
 
 private:

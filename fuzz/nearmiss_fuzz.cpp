@@ -46,10 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Require(FoldingTracesBack(message));
     const std::vector<std::size_t> exactRows = test::ExactRows(message, keywords);
     const NearMisses expected = test::PlainNearMisses(message, keywords);
-    for (const MatcherKind kind :
-         {MatcherKind::ByLength, MatcherKind::KeywordByKeyword, MatcherKind::Automaton}) {
-        fuzz::Require(FindNearMisses(message, keywords, exactRows, kind) == expected);
-    }
-    fuzz::Require(NearMissIndex(keywords).find(message, keywords, exactRows) == expected);
+    NearMissIndex index(keywords);
+    fuzz::Require(index.find(message, keywords, exactRows) == expected);
+    fuzz::Require(index.scan(message, keywords, exactRows) == expected);
     return 0;
 }

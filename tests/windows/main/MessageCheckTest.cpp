@@ -48,18 +48,14 @@ TEST(NormaliseTest, TrimsThenDropsLineBreaksThenBlanks) {
     }
 }
 
-// Every way the program matches: through MatchKeywords by kind, and through the index the check
-// keeps for short messages.
-enum class Matcher { ByLength, KeywordByKeyword, Automaton, Index };
+// Both ways the program matches, each over messages of any length: the automaton that scans long
+// messages, and the index the check keeps for short ones.
+enum class Matcher { Automaton, Index };
 
 KeywordHits Match(QStringView message, const Rows& rows, Matcher matcher) {
     switch (matcher) {
-        case Matcher::ByLength:
-            return MatchKeywords(message, rows, MatcherKind::ByLength);
-        case Matcher::KeywordByKeyword:
-            return MatchKeywords(message, rows, MatcherKind::KeywordByKeyword);
         case Matcher::Automaton:
-            return MatchKeywords(message, rows, MatcherKind::Automaton);
+            return MatchKeywords(message, rows);
         case Matcher::Index:
             return KeywordIndex(rows).match(message);
     }
@@ -101,14 +97,9 @@ TEST_P(MatcherTest, AKeywordLongerThanTheMessageOrWithForeignUnitsIsNoHit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMatcher, MatcherTest,
-                         testing::Values(Matcher::ByLength, Matcher::KeywordByKeyword,
-                                         Matcher::Index, Matcher::Automaton),
+                         testing::Values(Matcher::Index, Matcher::Automaton),
                          [](const testing::TestParamInfo<Matcher>& info) {
                              switch (info.param) {
-                                 case Matcher::ByLength:
-                                     return "ByLength";
-                                 case Matcher::KeywordByKeyword:
-                                     return "KeywordByKeyword";
                                  case Matcher::Automaton:
                                      return "Automaton";
                                  case Matcher::Index:
@@ -169,8 +160,7 @@ TEST(MatcherDifferentialTest, EveryMatcherAgreesWithTheRowByRowSearch) {
         const QString message = NormaliseMessage(random.text(round % 10 == 0 ? 1200 : 90));
         const KeywordHits expected = {test::RowByRowHits(message, rows),
                                       test::RowByRowRuns(message, rows)};
-        for (const Matcher matcher :
-             {Matcher::ByLength, Matcher::KeywordByKeyword, Matcher::Automaton, Matcher::Index}) {
+        for (const Matcher matcher : {Matcher::Automaton, Matcher::Index}) {
             ASSERT_EQ(Match(message, rows, matcher), expected)
                 << "round " << round << ", matcher " << int(matcher);
         }

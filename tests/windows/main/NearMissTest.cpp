@@ -67,15 +67,14 @@ TEST(TextFoldingTest, OpenCcConvertsOrItsFailureIsAnError) {
     }
 }
 
-enum class Finder { KeywordByKeyword, Automaton, Index };
+// Both ways the program finds near-misses, each over messages of any length.
+enum class Finder { Automaton, Index };
 
 NearMisses Find(const QString& message, const Rows& rows, Finder finder) {
     const std::vector<std::size_t> exact = test::RowByRowHits(message, rows);
     switch (finder) {
-        case Finder::KeywordByKeyword:
-            return FindNearMisses(message, rows, exact, MatcherKind::KeywordByKeyword);
         case Finder::Automaton:
-            return FindNearMisses(message, rows, exact, MatcherKind::Automaton);
+            return NearMissIndex(rows).scan(message, rows, exact);
         case Finder::Index:
             return NearMissIndex(rows).find(message, rows, exact);
     }
@@ -137,7 +136,7 @@ TEST(NearMissTest, EachFormAndEachLimitAsTheReportListsThem) {
         {{u"【中奖】", u"中獎"}, u"【中奖】", {}},
         {{u"中奖", u"中獎"}, u"中奖，中*奖", {u"中*奖 ≈ 中獎"}},
     };
-    for (const Finder finder : {Finder::KeywordByKeyword, Finder::Automaton, Finder::Index}) {
+    for (const Finder finder : {Finder::Automaton, Finder::Index}) {
         for (const auto& c : cases) {
             const QString message = Text(c.message);
             Rows rows;
@@ -177,7 +176,7 @@ TEST(NearMissTest, LongKeywordsAndManySeparatorsNeitherCrashNorStall) {
         {Joined(29, u"-"), Joined(29, u"--"), 1},
         {Joined(29, u"-"), Joined(28, u"--") + QStringLiteral(u"----") + QChar(0x4E00 + 28), 0},
     };
-    for (const Finder finder : {Finder::KeywordByKeyword, Finder::Automaton, Finder::Index}) {
+    for (const Finder finder : {Finder::Automaton, Finder::Index}) {
         for (const auto& c : cases) {
             EXPECT_EQ(Find(c.message, {c.keyword}, finder).rows.size(), c.listed)
                 << c.keyword.size() << ", finder " << int(finder);
@@ -235,12 +234,9 @@ TEST(NearMissDifferentialTest, EveryFinderAgreesWithThePlainSearch) {
             // Short and long messages, so both sides of the length threshold are exercised.
             const QString message = random.message(m == 2 && round % 10 == 0 ? 600 : 20);
             const NearMisses expected = test::PlainNearMisses(message, rows);
-            for (const Finder finder : {Finder::KeywordByKeyword, Finder::Automaton}) {
-                ASSERT_EQ(Find(message, rows, finder), expected)
-                    << "round " << round << ", finder " << int(finder);
-            }
-            ASSERT_EQ(index.find(message, rows, test::RowByRowHits(message, rows)), expected)
-                << "round " << round;
+            const std::vector<std::size_t> exact = test::RowByRowHits(message, rows);
+            ASSERT_EQ(index.find(message, rows, exact), expected) << "round " << round;
+            ASSERT_EQ(index.scan(message, rows, exact), expected) << "round " << round;
         }
     }
 }
