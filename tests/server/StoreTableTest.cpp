@@ -11,19 +11,16 @@
 #include <ostream>
 
 #include "store/Module1.h"
+#include "tests/support/ErrorNumber.h"
 #include "tests/support/KeyDatabase.h"
 #include "tests/support/PgCluster.h"
 
 namespace vorelta {
 
-namespace sql {
-// Lookup of one keyword; the keyword is bound to the parameter, never pasted into the text.
-inline const QString kSelectByKeyname = QStringLiteral("select * from keys where keyname=?");
-}  // namespace sql
-
 namespace {
 
 using namespace Qt::StringLiterals;
+using test::ErrorNumberOf;
 using test::TempProgramDir;
 
 enum class StoreKind { KeyMdb, Server };
@@ -119,16 +116,6 @@ protected:
     Connection connection;
 };
 
-int ErrorNumberOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const RuntimeError& error) {
-        EXPECT_FALSE(error.description().isEmpty());
-        return error.number();
-    }
-    return 0;
-}
-
 INSTANTIATE_TEST_SUITE_P(BothEngines, StoreTableTest,
                          testing::Values(StoreKind::KeyMdb, StoreKind::Server),
                          [](const testing::TestParamInfo<StoreKind>& info) {
@@ -192,7 +179,8 @@ TEST_P(StoreTableTest, ARowAddedThroughTheSharedRecordsetIsSeenByTheNextStatemen
 
 TEST_P(StoreTableTest, UserTextIsBoundAndNeverPartOfTheStatement) {
     open({u"it's"_s, u"cash"_s, u"?"_s});
-    const auto lookup = [&](const QString& keyword, const QString& source = sql::kSelectByKeyname) {
+    const auto lookup = [&](const QString& keyword,
+                            const QString& source = test::kSelectByKeyname) {
         Recordset recordset;
         recordset.Open(source, connection, adLockReadOnly, adOptionUnspecified, {keyword});
         return recordset.RecordCount();
@@ -211,7 +199,7 @@ TEST_P(StoreTableTest, DeleteRemovesOnlyTheCurrentRow) {
         "alter table keys add column note text;"
         "insert into keys values ('win', 'a'), ('win', 'b'), ('win', 'b'), ('cash', null)");
     Recordset recordset;
-    recordset.Open(sql::kSelectByKeyname, connection, adLockOptimistic, adOptionUnspecified,
+    recordset.Open(test::kSelectByKeyname, connection, adLockOptimistic, adOptionUnspecified,
                    {u"win"_s});
     ASSERT_EQ(recordset.RecordCount(), 3);
     recordset.MoveNext();
@@ -228,7 +216,7 @@ TEST_P(StoreTableTest, DeleteRemovesOnlyTheCurrentRow) {
 TEST_P(StoreTableTest, DeleteWithoutACurrentRowFailsAndChangesNothing) {
     open({u"cash"_s});
     Recordset recordset;
-    recordset.Open(sql::kSelectByKeyname, connection, adLockOptimistic, adOptionUnspecified,
+    recordset.Open(test::kSelectByKeyname, connection, adLockOptimistic, adOptionUnspecified,
                    {u"gone"_s});
     EXPECT_TRUE(recordset.Eof());
     EXPECT_EQ(ErrorNumberOf([&] { recordset.Delete(); }), adErrNoCurrentRecord);

@@ -10,17 +10,14 @@
 #include <functional>
 
 #include "store/Module1.h"
+#include "tests/support/ErrorNumber.h"
 #include "tests/support/KeyDatabase.h"
 
 namespace vorelta {
 
-namespace sql {
-// Lookup of one keyword; the keyword is bound to the parameter, never pasted into the text.
-inline const QString kSelectByKeyname = QStringLiteral("select * from keys where keyname=?");
-}  // namespace sql
-
 namespace {
 
+using test::ErrorNumberOf;
 using test::TempProgramDir;
 
 class StoreTest : public testing::Test {
@@ -48,16 +45,6 @@ protected:
     TempProgramDir dir;
     Connection connection;
 };
-
-int ErrorNumberOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const RuntimeError& error) {
-        EXPECT_FALSE(error.description().isEmpty());
-        return error.number();
-    }
-    return 0;
-}
 
 TEST(KeyDataSourceTest, IsKeyMdbInTheProgramDirectory) {
     const DataSource source = KeyDataSource(QStringLiteral("/opt/vorelta"));
@@ -125,7 +112,7 @@ TEST(RowIdentityTest, ADeleteRemovesExactlyTheRowItFoundOrRefusesClearly) {
         Connection connection;
         connection.Open(KeyDataSource(dir.path()));
         Recordset row;
-        row.Open(sql::kSelectByKeyname, connection, adLockOptimistic, adOptionUnspecified,
+        row.Open(test::kSelectByKeyname, connection, adLockOptimistic, adOptionUnspecified,
                  {QStringLiteral("cash")});
         ASSERT_EQ(row.RecordCount(), 1) << c.schema;
 

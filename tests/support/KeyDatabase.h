@@ -12,6 +12,9 @@ struct sqlite3;
 
 namespace vorelta::test {
 
+// Lookup of one keyword; the keyword is bound to the parameter, never pasted into the text.
+inline const QString kSelectByKeyname = QStringLiteral("select * from keys where keyname=?");
+
 // A program directory of its own in a temporary folder, with or without a key.mdb.
 class TempProgramDir {
 public:
