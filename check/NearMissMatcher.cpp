@@ -197,8 +197,7 @@ public:
     // Where letters [start, end) were written.
     TextRun written(std::size_t start, std::size_t end) const {
         const qsizetype last = starts_[end - 1];
-        return {starts_[start],
-                last + (QChar::requiresSurrogates(CodePointAt(message_, last)) ? 2 : 1)};
+        return {starts_[start], last + CodePointAt(message_, last).size};
     }
 
     // Whether letters [start, end) make a near-miss of a keyword with these flags: no gap
@@ -247,9 +246,8 @@ private:
 
     // A code point whose form takes reading the whole table.
     void foldLookingUp(const FoldingTable& table, Position& next) {
-        const char32_t c = CodePointAt(message_, next.at);
+        const auto [c, length] = CodePointAt(message_, next.at);
         const std::u32string_view form = table.changedForm(c);
-        const qsizetype length = QChar::requiresSurrogates(c) ? 2 : 1;
         // A form longer than its code point takes room from the code units after it.
         std::size_t formUnits = form.empty() ? std::size_t(length) : 0;
         for (const char32_t folded : form) {
@@ -296,14 +294,6 @@ private:
         letters_[next.count] = unit;
         starts_[next.count] = std::int32_t(next.at);
         gaps_[next.count++] = gap;
-    }
-
-    static char32_t CodePointAt(QStringView text, qsizetype at) {
-        const char16_t unit = text[at].unicode();
-        if (QChar::isHighSurrogate(unit) && at + 1 < text.size() && text[at + 1].isLowSurrogate()) {
-            return QChar::surrogateToUcs4(unit, text[at + 1].unicode());
-        }
-        return unit;
     }
 
     QStringView message_;
