@@ -196,6 +196,7 @@ private:
     void startRows();
     void readAnew();
     void describeSource();
+    void describeNewDatabase();
     void noteOwnChange(KeptRowsRule::OwnChange change);
 
     Connection* connection_ = nullptr;

@@ -201,8 +201,9 @@ void AppendCopyValue(const FieldValue& value, QByteArray& out) {
 }
 
 // A source binds each '?' to the next parameter, on every engine; PostgreSQL numbers its own
-// ($1, $2, ...) and reads a bare '?' as part of an operator. A '?' inside a quoted text or name
-// ('...', "...") or a comment stays as it is written.
+// ($1, $2, ...) and reads a bare '?' as part of an operator. A '?' inside a plainly quoted text
+// or name ('...', "...") or a comment stays as it is written; the program's statements use no
+// other quoting (E'...' with backslashes, $$...$$), whose '?' would be numbered too.
 QString NumberedParameters(const QString& source) {
     QString sql;
     sql.reserve(source.size());

@@ -106,6 +106,16 @@ void Recordset::describeSource() {
         connection_->engine().describe(source_, parameters_, lockType_ != adLockReadOnly));
 }
 
+// key.mdb is another file now: what rows go into is looked up there anew, and the rows kept
+// came from the old file, whose row ids name other rows, or none, in the new one. They are let
+// go; the next Requery reads the new file's.
+void Recordset::describeNewDatabase() {
+    describeSource();
+    startRows();
+    kept_ = {};
+    ++version_;
+}
+
 // No rows read yet, none current, none being added.
 void Recordset::startRows() {
     columns_.assign(shape_ ? shape_->columns.size() : 0, {});
@@ -188,8 +198,7 @@ void Recordset::Find(const QString& name, const FieldValue& value) {
 void Recordset::AddNew() {
     requireUpdatable();
     if (connection_->Generation() != shape_->generation) {
-        // key.mdb is another file now: what the rows go into is looked up there anew.
-        describeSource();
+        describeNewDatabase();
         requireUpdatable();
     }
     pendingRow_.emplace(shape_->columns.size());
@@ -220,7 +229,7 @@ bool Recordset::Update() {
         // A row stored on its own goes into the database the name gives now.
         connection_->FollowFile();
         if (connection_->Generation() != shape_->generation) {
-            describeSource();
+            describeNewDatabase();
             requireUpdatable();
         }
     }

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include "store/Module1.h"
@@ -136,6 +137,28 @@ TEST(RowIdentityTest, ADeleteRemovesExactlyTheRowItFoundOrRefusesClearly) {
             EXPECT_EQ(ErrorNumberOf([&] { shared.AddNew(); }), adErrFeatureNotAvailable);
         }
     }
+}
+
+// Another list renamed over key.mdb while rows are kept, as a sync tool does: a row added then
+// goes into the new file, and no row of the old list removes a row of the new one by its id.
+TEST_F(StoreTest, RowsOfAReplacedFileNeverRemoveRowsOfTheNewOne) {
+    open({QStringLiteral("win"), QStringLiteral("cash"), QStringLiteral("prize")});
+    Recordset recordset;
+    recordset.Open(sql::kSelectAllKeys, connection, adLockOptimistic);
+    TempProgramDir other;
+    other.createKeys({QStringLiteral("alpha"), QStringLiteral("beta"), QStringLiteral("gamma")});
+    ASSERT_EQ(std::rename(QFile::encodeName(other.keyDatabase()).constData(),
+                          QFile::encodeName(dir.keyDatabase()).constData()),
+              0);
+    recordset.AddNew();
+    recordset.Fields(kKeynameField).SetValue(QStringLiteral("new"));
+    recordset.Update();
+    recordset.MoveFirst();
+    recordset.Find(kKeynameField, QStringLiteral("cash"));
+    EXPECT_NE(ErrorNumberOf([&] { recordset.Delete(); }), 0);
+    EXPECT_EQ(dir.storedKeys(),
+              (std::vector<FieldValue>{QStringLiteral("alpha"), QStringLiteral("beta"),
+                                       QStringLiteral("gamma"), QStringLiteral("new")}));
 }
 
 TEST_F(StoreTest, NoLockIsHeldWhileTheProgramIsIdle) {
