@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "base/RuntimeError.h"
+#include "base/Text.h"
 #include "check/BatchCheck.h"
 #include "store/Database.h"
 #include "store/KeywordFile.h"
@@ -250,7 +251,7 @@ int Run(const Command& command, const QString& appPath) {
         try {
             const KeywordFileText text = ReadInput(input);
             counts += CheckMessages(
-                keywords, MessageLines(text.text), options,
+                keywords, SplitAtLineBreaks(text.text), options,
                 [&output](const QByteArray& lines) { output.write(lines); },
                 [&progress](std::int64_t done, std::int64_t total) { progress.show(done, total); });
             progress.clear();

@@ -15,7 +15,7 @@
 #include <random>
 #include <string>
 
-#include "check/BatchCheck.h"
+#include "base/Text.h"
 #include "store/KeywordFile.h"
 
 namespace {
@@ -88,7 +88,7 @@ int main(int argc, char* argv[]) {
     }
     const KeywordFileText list = ReadKeywordFile(QString::fromLocal8Bit(argv[1]));
     std::vector<QStringView> keywords;
-    for (const QStringView line : MessageLines(list.text)) {
+    for (const QStringView line : SplitAtLineBreaks(list.text)) {
         if (!line.isEmpty()) {
             keywords.push_back(line);
         }

@@ -16,10 +16,6 @@
 
 namespace vorelta {
 
-std::vector<QStringView> MessageLines(QStringView text) {
-    return SplitAtLineBreaks(text);
-}
-
 BatchCounts& BatchCounts::operator+=(const BatchCounts& other) {
     messages += other.messages;
     withHits += other.withHits;
@@ -115,14 +111,6 @@ QString LinePrefix(std::int64_t line, const QString& inputName) {
 }
 
 }  // namespace
-
-QByteArray JsonVerdict(std::int64_t line, const QString& normalised, const ScanResult& result,
-                       const QString& inputName) {
-    QByteArray out;
-    out.reserve(64 + 3 * normalised.size());
-    AppendJsonVerdict(out, line, normalised, result, inputName);
-    return out;
-}
 
 void AppendJsonVerdict(QByteArray& out, std::int64_t line, const QString& normalised,
                        const ScanResult& result, const QString& inputName) {

@@ -16,10 +16,6 @@
 
 namespace vorelta {
 
-// The messages of a decoded text whose lines are joined by CR LF: one per line, empty lines
-// included; an empty text has none.
-std::vector<QStringView> MessageLines(QStringView text);
-
 enum class Verdict { Clean, Hits, Empty };
 
 struct BatchCounts {
@@ -49,11 +45,9 @@ BatchCounts CheckMessages(const std::vector<FieldValue>& keywords,
                           const std::vector<QStringView>& lines, const BatchOptions& options,
                           const VerdictSink& write, const ProgressSink& progress = {});
 
-// One message's verdict: the JSON object on a line of its own, or in the human form a line for
-// a message with hits and one for its near-misses (nothing for a clean message without any).
-QByteArray JsonVerdict(std::int64_t line, const QString& normalised, const ScanResult& result,
-                       const QString& inputName = {});
-// The JSON verdict added to the end of out, which a batch fills with a block of them at once.
+// One message's verdict: the JSON object on a line of its own, added to the end of out (a batch
+// fills a block of them at once), or in the human form a line for a message with hits and one
+// for its near-misses (nothing for a clean message without any).
 void AppendJsonVerdict(QByteArray& out, std::int64_t line, const QString& normalised,
                        const ScanResult& result, const QString& inputName = {});
 QByteArray HumanVerdict(std::int64_t line, const ScanResult& result, const QString& inputName = {});

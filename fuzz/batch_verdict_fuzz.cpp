@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             result.nearMissKeywords.push_back(pieces[i + 1]);
         }
     }
-    const QByteArray line = JsonVerdict(7, pieces.front(), result, pieces.back());
+    QByteArray line;
+    AppendJsonVerdict(line, 7, pieces.front(), result, pieces.back());
     fuzz::Require(line.endsWith('\n') && line.count('\n') == 1);
     QJsonParseError error{};
     const QJsonObject verdict = QJsonDocument::fromJson(line, &error).object();

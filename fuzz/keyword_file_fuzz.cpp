@@ -8,7 +8,6 @@
 #include <QFileInfo>
 
 #include "base/Text.h"
-#include "check/BatchCheck.h"
 #include "fuzz/FuzzInput.h"
 #include "store/KeywordFile.h"
 
@@ -34,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!decoded) {
         return 0;  // a NUL without a byte order mark: no text
     }
-    const std::vector<QStringView> lines = MessageLines(decoded->text);
+    const std::vector<QStringView> lines = SplitAtLineBreaks(decoded->text);
     fuzz::Require(decoded->linesWithBadBytes >= 0 &&
                   std::size_t(decoded->linesWithBadBytes) <= lines.size());
     std::vector<FieldValue> keywords;
