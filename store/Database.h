@@ -57,7 +57,7 @@ struct DataSource {
     Kind kind = Kind::File;
     // The path of a SQLite file, which must exist and be a database: it is never created here;
     // or a libpq connection string or URI of the server holding the table.
-    QString name;
+    QString name{};
     // A file only: nothing can be written through the connection.
     bool readOnly = false;
     // A file only: how long each statement waits for a lock another program holds.
@@ -194,7 +194,8 @@ private:
     void requireCurrentRow() const;
     int columnIndex(const QString& name) const;
     void startRows();
-    void readAnew();
+    // `before`: what the connection vouched for just before.
+    void readAnew(const StoreEvidence& before);
     void describeSource();
     void describeNewDatabase();
     void noteOwnChange(KeptRowsRule::OwnChange change);

@@ -46,7 +46,7 @@ void Recordset::Open(const QString& source, Connection& activeConnection, LockTy
     keepsRows_ = options != adCountRowsOnly;
     try {
         if (keepsRows_) {
-            readAnew();
+            readAnew(activeConnection.Evidence());
         } else {
             describeSource();
             startRows();
@@ -61,12 +61,14 @@ void Recordset::Open(const QString& source, Connection& activeConnection, LockTy
 void Recordset::Requery() {
     requireOpen();
     connection_->FollowFile();
-    if (keepsRows_ && kept_.Holds(connection_->Evidence())) {
+    // Asked once: on a server it costs a round trip.
+    const StoreEvidence now = connection_->Evidence();
+    if (keepsRows_ && kept_.Holds(now)) {
         MoveFirst();
         return;
     }
     // A recordset that only counted its rows reads them now, with room for as many.
-    readAnew();
+    readAnew(now);
     keepsRows_ = true;
 }
 
@@ -80,9 +82,8 @@ void Recordset::MoveFirst() {
 // reading: a commit during it shows as a change at the next Requery. Most likely there are as
 // many rows as last time: room for them at once, instead of moving the rows read so far each
 // time the room runs out.
-void Recordset::readAnew() {
+void Recordset::readAnew(const StoreEvidence& before) {
     Engine& engine = connection_->engine();
-    const StoreEvidence before = engine.evidence();
     const auto expectedRows = std::size_t(RecordCount());
     startRows();
     if (!shape_) {
