@@ -433,7 +433,7 @@ RuntimeError PgEngine::errorOf(PGresult* result) const {
     const QString reason = PrimaryOf(result);
     const QString where = QStringLiteral("\r\n") + serverName();
     if (code == "57014" && cancelled_) {
-        return RuntimeError(adErrCancelled, kCancelledText);
+        return Cancelled();
     }
     if (code == "42501") {
         return RuntimeError(kNoPermission,
@@ -571,9 +571,9 @@ PgEngine::Result PgEngine::runProof() {
 void PgEngine::prove() {
     const Result proof = runProof();
     const QString identity = *proof.value(0, 0);
-    counted_ = proof.value(0, 1) == QStringLiteral("t");
+    const bool counted = proof.value(0, 1) == QStringLiteral("t");
     const FieldValue changes = proof.value(0, 2);
-    changes_ = counted_ && changes ? std::optional(changes->toLongLong()) : std::nullopt;
+    changes_ = counted && changes ? std::optional(changes->toLongLong()) : std::nullopt;
     const QString proofNow =
         identity + u'#' + (changes_ ? QString::number(*changes_) : *proof.value(0, 3));
     provable_ = proof.value(0, 4) == QStringLiteral("f");

@@ -108,7 +108,6 @@ private:
     enum class Prepared { Not, Yes, Never } proofPrepared_ = Prepared::Not;
     QString proof_;                              // the last one read
     bool provable_ = false;                      // nothing the rows depend on escapes the proof
-    bool counted_ = false;                       // the triggers count every change of the rows
     std::optional<std::int64_t> changes_;        // their count at the last proof
     std::optional<std::int64_t> changesAtRead_;  // and when the rows were last read
     // Rows gathered in a transaction for one COPY: the table and columns, and the rows in
