@@ -152,7 +152,7 @@ void edit::ExportKeywords() {
     }
     // The keywords as the list shows them, read anew only if something may have changed them.
     try {
-        RunOnStore(kReadingKeywords, [this] { state_.KeyRecordset.Requery(); });
+        RefreshKeyList();
     } catch (...) {
         ReportCancelOrRethrow();
         return;
