@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -129,28 +130,6 @@ QString StoreErrorText(const RuntimeError& error, const std::optional<QString>& 
            (where.isEmpty() ? QString() : QStringLiteral("\n\n") + where);
 }
 
-std::optional<QByteArray> ReadAll(int fd, qint64 expectedSize) {
-    QByteArray bytes;
-    bytes.reserve(qsizetype(expectedSize) + (1 << 20));
-    constexpr qsizetype kStep = 1 << 20;
-    for (;;) {
-        const qsizetype filled = bytes.size();
-        bytes.resize(filled + kStep);
-        const ssize_t got = ::read(fd, bytes.data() + filled, std::size_t(kStep));
-        if (got < 0 && errno == EINTR) {
-            bytes.resize(filled);
-            continue;
-        }
-        bytes.resize(filled + std::max<ssize_t>(got, 0));
-        if (got < 0) {
-            return std::nullopt;
-        }
-        if (got == 0) {
-            return bytes;
-        }
-    }
-}
-
 // The messages of one input, decoded as the keyword import decodes a file; the import's texts
 // for what cannot be read.
 KeywordFileText ReadInput(const QString& input) {
@@ -167,7 +146,8 @@ KeywordFileText ReadInput(const QString& input) {
     const bool folder = ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode);
     std::optional<QByteArray> bytes;
     if (!folder) {
-        bytes = ReadAll(fd, S_ISREG(status.st_mode) ? status.st_size : 0);
+        bytes = ReadUpTo(fd, S_ISREG(status.st_mode) ? status.st_size : 0,
+                         std::numeric_limits<qint64>::max() - 1);
     }
     if (!standardInput) {
         ::close(fd);

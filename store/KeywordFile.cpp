@@ -19,6 +19,34 @@
 
 namespace vorelta {
 
+// A file may grow while it is read, and the system may not know its size beforehand.
+std::optional<QByteArray> ReadUpTo(int fd, qint64 expectedSize, qint64 sizeLimit) {
+    constexpr qint64 kStep = 64 * 1024;
+    QByteArray bytes(qsizetype(std::min(expectedSize, sizeLimit) + 1), Qt::Uninitialized);
+    qsizetype filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) {
+            if (filled > sizeLimit) {
+                break;
+            }
+            bytes.resize(qsizetype(std::min(sizeLimit + 1, std::max(2 * qint64(filled), kStep))));
+        }
+        const ssize_t got = ::read(fd, bytes.data() + filled, std::size_t(bytes.size() - filled));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += got;
+    }
+    bytes.truncate(filled);
+    return bytes;
+}
+
 namespace {
 
 constexpr int kFileError = 75;  // the runtime's "path/file access error"
@@ -278,35 +306,6 @@ void RefuseUnlessRegularWithin(const struct stat& status, qint64 sizeLimit, cons
                                .arg(Megabytes(status.st_size))
                                .arg(Megabytes(sizeLimit)));
     }
-}
-
-// Up to one byte more than `sizeLimit`, which tells a file that is larger than it said it was
-// (one that grows while it is read, one whose size the system does not know beforehand).
-std::optional<QByteArray> ReadUpTo(int fd, qint64 expectedSize, qint64 sizeLimit) {
-    constexpr qint64 kStep = 64 * 1024;
-    QByteArray bytes(qsizetype(std::min(expectedSize, sizeLimit) + 1), Qt::Uninitialized);
-    qsizetype filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            if (filled > sizeLimit) {
-                break;
-            }
-            bytes.resize(qsizetype(std::min(sizeLimit + 1, std::max(2 * qint64(filled), kStep))));
-        }
-        const ssize_t got = ::read(fd, bytes.data() + filled, std::size_t(bytes.size() - filled));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return std::nullopt;
-        }
-        if (got == 0) {
-            break;
-        }
-        filled += got;
-    }
-    bytes.truncate(filled);
-    return bytes;
 }
 
 QByteArray ReadRegularFile(const QString& path, qint64 sizeLimit) {

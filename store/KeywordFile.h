@@ -40,6 +40,10 @@ std::optional<KeywordFileText> DecodeKeywordFile(QByteArrayView bytes);
 // past it while it is read, and a file that cannot be read or is no text.
 KeywordFileText ReadKeywordFile(const QString& path, qint64 sizeLimit = kKeywordFileSizeLimit);
 
+// Everything the descriptor gives, or up to one byte more than `sizeLimit`, which tells a file
+// larger than it said it was; `expectedSize` is where the room starts. Null on a read error.
+std::optional<QByteArray> ReadUpTo(int fd, qint64 expectedSize, qint64 sizeLimit);
+
 // Writes the keywords to `path` in this order, one per line, as UTF-8 with a byte order mark
 // and CR LF line breaks; a NUL, which makes most programs take a file for no text, is written
 // as U+FFFD, and so is half of a surrogate pair, which UTF-8 cannot carry. Null is written as an
